@@ -1,0 +1,425 @@
+// Geometric operations of RasterImage: nearest-pixel resampling, rotation by
+// any angle, quarter turns, mirror, flip and crop.
+//
+// Every operation builds its result in a new image and moves it in (or into
+// the caller's destination) with Transfer, except Flip, which swaps rows in
+// place. The pixel mappings are those of the single-pixel accessors: reads
+// outside the source follow the background rules of GetPixelIndex and
+// GetPixelColor. The kernels below work on raw rows and fall back to the
+// accessors only for the rare reads from outside the source.
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "image/pixel_access.h"
+#include "image/raster_image.h"
+
+namespace sheetmend {
+
+namespace {
+
+// Moves a finished result into the caller's destination or into `self`.
+bool Deliver(RasterImage& self, RasterImage& result, RasterImage* destination) {
+    if (destination) return destination->Transfer(result);
+    return self.Transfer(result);
+}
+
+// Copies `bits` bits starting at bit `srcBit` of `src` to the start of `dst`
+// (most significant bit first) and clears the unused low bits of the last
+// destination byte.
+void CopyBitSpan(uint8_t* dst, const uint8_t* src, uint64_t srcBit, uint64_t bits) {
+    if (bits == 0) return;
+    const size_t bytes = static_cast<size_t>((bits + 7) / 8);
+    const uint8_t* s = src + srcBit / 8;
+    const unsigned shift = static_cast<unsigned>(srcBit & 7);
+    // Number of source bytes that hold the span; never read past them.
+    const size_t srcBytes = static_cast<size_t>((shift + bits + 7) / 8);
+    if (shift == 0) {
+        std::memcpy(dst, s, bytes);
+    } else {
+        for (size_t i = 0; i < bytes; ++i) {
+            const unsigned hi = static_cast<unsigned>(s[i]) << shift;
+            const unsigned lo = (i + 1 < srcBytes) ? (s[i + 1] >> (8 - shift)) : 0u;
+            dst[i] = static_cast<uint8_t>(hi | lo);
+        }
+    }
+    const unsigned tail = static_cast<unsigned>(bits & 7);
+    if (tail) dst[bytes - 1] &= static_cast<uint8_t>(0xFF00u >> tail);
+}
+
+uint8_t ReverseByte(uint8_t b) {
+    b = static_cast<uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
+    b = static_cast<uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
+    b = static_cast<uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
+    return b;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+bool RasterImage::Resample(int32_t newWidth, int32_t newHeight, int32_t /*mode*/,
+                           RasterImage* destination) {
+    if (!dib_) return false;
+    if (newWidth == 0 || newHeight == 0) return false;
+    const uint32_t W = GetWidth();
+    const uint32_t H = GetHeight();
+    if (static_cast<uint32_t>(newWidth) == W && static_cast<uint32_t>(newHeight) == H) {
+        if (destination) destination->Copy(*this);
+        return true;
+    }
+
+    const float xs = static_cast<float>(W) / static_cast<float>(newWidth);
+    const float ys = static_cast<float>(H) / static_cast<float>(newHeight);
+
+    RasterImage out;
+    out.TakeBookkeeping(*this);
+    if (!out.Create(static_cast<uint32_t>(newWidth), static_cast<uint32_t>(newHeight), GetBpp(),
+                    info_.type)) {
+        SetLastError(out.GetLastError());
+        return false;
+    }
+    out.SetPalette(GetPalette(), GetNumColors() > 256 ? 256 : GetNumColors());
+
+    const uint32_t nw = static_cast<uint32_t>(newWidth);
+    const uint32_t nh = static_cast<uint32_t>(newHeight);
+    std::vector<int64_t> col(nw);
+    for (uint32_t x = 0; x < nw; ++x) col[x] = static_cast<int64_t>(static_cast<float>(x) * xs);
+
+    // A palette colour written into the copy goes through GetNearestIndex;
+    // the same palette maps each index to the lowest entry of equal colour.
+    uint8_t indexMap[256] = {};
+    const uint32_t bpp = GetBpp();
+    if (bpp < 24) {
+        for (uint32_t i = 0; i < GetNumColors(); ++i)
+            indexMap[i] = out.GetNearestIndex(GetPaletteColor(static_cast<uint8_t>(i)));
+    }
+    if (alpha_) out.AlphaCreate();
+
+    for (uint32_t y = 0; y < nh; ++y) {
+        const int64_t sy = static_cast<int64_t>(static_cast<float>(y) * ys);
+        uint8_t* dst = out.RowPtr(y);
+        const bool rowInside = sy < static_cast<int64_t>(H);
+        const uint8_t* src = rowInside ? RowPtr(static_cast<uint32_t>(sy)) : nullptr;
+        for (uint32_t x = 0; x < nw; ++x) {
+            const int64_t sx = col[x];
+            if (!rowInside || sx >= static_cast<int64_t>(W)) {
+                out.SetPixelColor(static_cast<int32_t>(x), static_cast<int32_t>(y),
+                                  GetPixelColor(static_cast<int32_t>(sx), static_cast<int32_t>(sy)));
+                continue;
+            }
+            const auto ux = static_cast<uint32_t>(sx);
+            switch (bpp) {
+                case 24: std::memcpy(dst + 3 * x, src + 3 * ux, 3); break;
+                case 8: dst[x] = indexMap[src[ux]]; break;
+                case 4: px::SetNibble(dst, x, indexMap[px::GetNibble(src, ux)]); break;
+                default: px::SetBit(dst, x, indexMap[px::GetBit(src, ux)]); break;
+            }
+        }
+        if (alpha_) {
+            for (uint32_t x = 0; x < nw; ++x)
+                out.AlphaSet(static_cast<int32_t>(x), static_cast<int32_t>(y),
+                             AlphaGet(static_cast<int32_t>(col[x]), static_cast<int32_t>(sy)));
+        }
+    }
+    return Deliver(*this, out, destination);
+}
+
+// ---------------------------------------------------------------------------
+
+bool RasterImage::Rotate(float angle, RasterImage* destination) {
+    if (!dib_) return false;
+    const double halfPi = std::acos(0.0);
+    const double a = (-static_cast<double>(angle) * halfPi) / 90.0;
+    const double c = std::cos(a);
+    const double s = std::sin(a);
+
+    const double W = GetWidth();
+    const double H = GetHeight();
+    const double cornersX[4] = {0, W, 0, W};
+    const double cornersY[4] = {0, 0, H, H};
+    float left = 0, right = 0, top = 0, bottom = 0;
+    for (int i = 0; i < 4; ++i) {
+        const auto rx = static_cast<float>(cornersX[i] * c - cornersY[i] * s);
+        const auto ry = static_cast<float>(cornersX[i] * s + cornersY[i] * c);
+        if (i == 0 || rx < left) left = rx;
+        if (i == 0 || rx > right) right = rx;
+        if (i == 0 || ry < top) top = ry;
+        if (i == 0 || ry > bottom) bottom = ry;
+    }
+    const float fw = std::floor(0.5f + right - left);
+    const float fh = std::floor(0.5f + bottom - top);
+    if (!(fw >= 1.0f) || !(fh >= 1.0f) || fw > 4294967295.0f || fh > 4294967295.0f) {
+        SetLastError("RasterImage::Create : width and height must be greater than zero");
+        return false;
+    }
+    const auto newWidth = static_cast<uint32_t>(fw);
+    const auto newHeight = static_cast<uint32_t>(fh);
+
+    RasterImage out;
+    out.TakeBookkeeping(*this);
+    if (!out.Create(newWidth, newHeight, GetBpp(), info_.type)) {
+        SetLastError(out.GetLastError());
+        return false;
+    }
+    out.SetPalette(GetPalette(), GetNumColors() > 256 ? 256 : GetNumColors());
+    if (alpha_) {
+        if (!out.AlphaCreate()) return false;
+        std::memset(out.GetAlphaPlane(), 0, static_cast<size_t>(newWidth) * newHeight);
+    }
+
+    const uint32_t bpp = GetBpp();
+    const int64_t sw = GetWidth();
+    const int64_t sh = GetHeight();
+    // What a read from outside the source yields.
+    const uint8_t outsideIndex = GetPixelIndex(-1, -1);
+    const RgbQuad outsideColor = GetPixelColor(-1, -1);
+
+    const auto y0 = static_cast<int64_t>(top);
+    const auto y1 = static_cast<int64_t>(bottom);
+    const auto x0 = static_cast<int64_t>(left);
+    const auto x1 = static_cast<int64_t>(right);
+    uint32_t newY = 0;
+    for (int64_t y = y0; y <= y1; ++y, ++newY) {
+        if (newY >= newHeight) break;
+        uint8_t* dst = out.RowPtr(newY);
+        uint32_t newX = 0;
+        for (int64_t x = x0; x <= x1; ++x, ++newX) {
+            if (newX >= newWidth) break;
+            const auto ox = static_cast<int64_t>(static_cast<double>(x) * c + static_cast<double>(y) * s + 0.5);
+            const auto oy = static_cast<int64_t>(static_cast<double>(y) * c - static_cast<double>(x) * s + 0.5);
+            const bool inside = ox >= 0 && oy >= 0 && ox < sw && oy < sh;
+            if (bpp == 24) {
+                uint8_t* d = dst + 3 * static_cast<size_t>(newX);
+                if (inside) {
+                    std::memcpy(d, RowPtr(static_cast<uint32_t>(oy)) + 3 * ox, 3);
+                } else {
+                    d[0] = outsideColor.blue;
+                    d[1] = outsideColor.green;
+                    d[2] = outsideColor.red;
+                }
+            } else {
+                const uint8_t v = inside ? px::GetIndex(RowPtr(static_cast<uint32_t>(oy)),
+                                                        static_cast<uint32_t>(ox), bpp)
+                                         : outsideIndex;
+                px::SetIndex(dst, newX, bpp, v);
+            }
+            if (alpha_ && inside) {
+                out.GetAlphaPlane()[static_cast<size_t>(newY) * newWidth + newX] =
+                    alpha_[static_cast<size_t>(oy) * GetWidth() + static_cast<size_t>(ox)];
+            }
+        }
+    }
+    return Deliver(*this, out, destination);
+}
+
+// ---------------------------------------------------------------------------
+
+namespace {
+
+enum class Turn { kLeft, kRight };
+
+// A quarter turn. Left:  new(x', y') = old(y', H - 1 - x').
+//                 Right: new(x', y') = old(W - 1 - y', x').
+// Pixels move in 64 x 64 tiles so both images are walked cache-friendly.
+void TurnPixels(const RasterImage& src, RasterImage& dst, Turn turn) {
+    const uint32_t W = src.GetWidth();
+    const uint32_t H = src.GetHeight();
+    const uint32_t nw = dst.GetWidth();   // == H
+    const uint32_t nh = dst.GetHeight();  // == W
+    const uint32_t bpp = src.GetBpp();
+    constexpr uint32_t kTile = 64;
+    for (uint32_t ty = 0; ty < nh; ty += kTile) {
+        const uint32_t yEnd = ty + kTile < nh ? ty + kTile : nh;
+        for (uint32_t tx = 0; tx < nw; tx += kTile) {
+            const uint32_t xEnd = tx + kTile < nw ? tx + kTile : nw;
+            for (uint32_t y = ty; y < yEnd; ++y) {
+                uint8_t* d = dst.RowPtr(y);
+                for (uint32_t x = tx; x < xEnd; ++x) {
+                    uint32_t sx, sy;
+                    if (turn == Turn::kLeft) {
+                        sx = y;
+                        sy = H - 1 - x;
+                    } else {
+                        sx = W - 1 - y;
+                        sy = x;
+                    }
+                    const uint8_t* s = src.RowPtr(sy);
+                    if (bpp == 24) {
+                        std::memcpy(d + 3 * static_cast<size_t>(x), s + 3 * static_cast<size_t>(sx), 3);
+                    } else if (bpp == 1) {
+                        if (px::GetBit(s, sx)) d[x >> 3] |= static_cast<uint8_t>(0x80u >> (x & 7));
+                    } else {
+                        px::SetIndex(d, x, bpp, px::GetIndex(s, sx, bpp));
+                    }
+                }
+            }
+        }
+    }
+}
+
+void TurnPlane(const uint8_t* src, uint8_t* dst, uint32_t W, uint32_t H, Turn turn) {
+    // Planes are unpadded, bottom-up, width * height bytes.
+    const uint32_t nw = H;
+    const uint32_t nh = W;
+    for (uint32_t y = 0; y < nh; ++y) {
+        for (uint32_t x = 0; x < nw; ++x) {
+            const uint32_t sx = turn == Turn::kLeft ? y : W - 1 - y;
+            const uint32_t sy = turn == Turn::kLeft ? H - 1 - x : x;
+            dst[static_cast<size_t>(y) * nw + x] = src[static_cast<size_t>(sy) * W + sx];
+        }
+    }
+}
+
+}  // namespace
+
+static bool QuarterTurn(RasterImage& self, RasterImage* destination, Turn turn) {
+    if (!self.IsValid()) return false;
+    RasterImage out;
+    out.TakeBookkeeping(self);
+    if (!out.Create(self.GetHeight(), self.GetWidth(), self.GetBpp(), self.GetType())) {
+        self.SetLastError(out.GetLastError());
+        return false;
+    }
+    out.SetPalette(self.GetPalette(), self.GetNumColors() > 256 ? 256 : self.GetNumColors());
+    TurnPixels(self, out, turn);
+    if (self.HasAlpha()) {
+        if (!out.AlphaCreate()) return false;
+        TurnPlane(self.GetAlphaPlane(), out.GetAlphaPlane(), self.GetWidth(), self.GetHeight(), turn);
+    }
+    if (self.HasSelection()) {
+        if (!out.SelectionCreate()) return false;
+        TurnPlane(self.GetSelectionPlane(), out.GetSelectionPlane(), self.GetWidth(),
+                  self.GetHeight(), turn);
+    }
+    return Deliver(self, out, destination);
+}
+
+bool RasterImage::RotateLeft(RasterImage* destination) {
+    return QuarterTurn(*this, destination, Turn::kLeft);
+}
+
+bool RasterImage::RotateRight(RasterImage* destination) {
+    return QuarterTurn(*this, destination, Turn::kRight);
+}
+
+// ---------------------------------------------------------------------------
+
+bool RasterImage::Mirror(bool mirrorSelection, bool mirrorAlpha) {
+    if (!dib_) return false;
+    RasterImage out(*this, false, true, true);
+    if (!out.IsValid()) return false;
+    const uint32_t W = GetWidth();
+    const uint32_t H = GetHeight();
+    const uint32_t bpp = GetBpp();
+    const uint32_t used = px::UsedRowBytes(W, bpp);
+    std::vector<uint8_t> reversed(used + 1);
+    for (uint32_t y = 0; y < H; ++y) {
+        const uint8_t* s = RowPtr(y);
+        uint8_t* d = out.RowPtr(y);
+        switch (bpp) {
+            case 24:
+                for (uint32_t x = 0; x < W; ++x) std::memcpy(d + 3 * x, s + 3 * (W - 1 - x), 3);
+                break;
+            case 8:
+                for (uint32_t x = 0; x < W; ++x) d[x] = s[W - 1 - x];
+                break;
+            case 4:
+                for (uint32_t x = 0; x < W; ++x) px::SetNibble(d, x, px::GetNibble(s, W - 1 - x));
+                break;
+            default: {
+                // Reverse the bytes and their bits, then drop the bits that
+                // came from the padding at the old row end.
+                for (uint32_t i = 0; i < used; ++i) reversed[i] = ReverseByte(s[used - 1 - i]);
+                reversed[used] = 0;
+                CopyBitSpan(d, reversed.data(), 8ull * used - W, W);
+                break;
+            }
+        }
+    }
+    auto mirrorPlane = [W, H](uint8_t* plane) {
+        for (uint32_t y = 0; y < H; ++y) {
+            uint8_t* row = plane + static_cast<size_t>(y) * W;
+            for (uint32_t x = 0; x < W / 2; ++x) std::swap(row[x], row[W - 1 - x]);
+        }
+    };
+    if (mirrorSelection && out.GetSelectionPlane()) mirrorPlane(out.GetSelectionPlane());
+    if (mirrorAlpha && out.GetAlphaPlane()) mirrorPlane(out.GetAlphaPlane());
+    return Transfer(out);
+}
+
+// ---------------------------------------------------------------------------
+
+bool RasterImage::Flip(bool flipSelection, bool flipAlpha) {
+    if (!dib_) return false;
+    const uint32_t H = GetHeight();
+    std::vector<uint8_t> buffer;
+    buffer.resize(info_.effWidth);
+    auto swapRows = [H](uint8_t* base, size_t stride, uint8_t* tmp) {
+        for (uint32_t y = 0; y < H / 2; ++y) {
+            uint8_t* a = base + static_cast<size_t>(y) * stride;
+            uint8_t* b = base + static_cast<size_t>(H - 1 - y) * stride;
+            std::memcpy(tmp, a, stride);
+            std::memcpy(a, b, stride);
+            std::memcpy(b, tmp, stride);
+        }
+    };
+    swapRows(bits_, info_.effWidth, buffer.data());
+    const size_t planeStride = GetWidth();
+    if (planeStride > buffer.size()) buffer.resize(planeStride);
+    if (flipSelection && selection_) swapRows(selection_, planeStride, buffer.data());
+    if (flipAlpha && alpha_) swapRows(alpha_, planeStride, buffer.data());
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+
+bool RasterImage::Crop(int32_t left, int32_t top, int32_t right, int32_t bottom,
+                       RasterImage* destination) {
+    if (!dib_) return false;
+    const int32_t W = head_.biWidth;
+    const int32_t H = head_.biHeight;
+    auto clamp = [](int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : (v > hi ? hi : v); };
+    int32_t x0 = clamp(left, 0, W);
+    int32_t x1 = clamp(right, 0, W);
+    int32_t y0 = H - clamp(top, 0, H);
+    int32_t y1 = H - clamp(bottom, 0, H);
+    if (x0 == x1 || y0 == y1) return false;
+    if (x0 > x1) std::swap(x0, x1);
+    if (y0 > y1) std::swap(y0, y1);
+
+    const uint32_t bpp = GetBpp();
+    RasterImage out(static_cast<uint32_t>(x1 - x0), static_cast<uint32_t>(y1 - y0), bpp,
+                    info_.type);
+    if (!out.IsValid()) {
+        SetLastError(out.GetLastError());
+        return false;
+    }
+    out.SetPalette(GetPalette(), GetNumColors());
+    out.SetBackgroundIndex(info_.backgroundIndex);
+    out.SetBackgroundColor(info_.backgroundColor);
+
+    const uint64_t spanBits = static_cast<uint64_t>(x1 - x0) * bpp;
+    for (int32_t y = y0; y < y1; ++y) {
+        const uint8_t* s = RowPtr(static_cast<uint32_t>(y));
+        uint8_t* d = out.RowPtr(static_cast<uint32_t>(y - y0));
+        if (bpp >= 8) {
+            std::memcpy(d, s + static_cast<size_t>(x0) * bpp / 8, static_cast<size_t>(spanBits / 8));
+        } else {
+            CopyBitSpan(d, s, static_cast<uint64_t>(x0) * bpp, spanBits);
+        }
+        info_.progress = 100 * (y - y0) / (y1 - y0);
+    }
+
+    if (alpha_) {
+        if (!out.AlphaCreate()) return false;
+        const size_t ow = out.GetWidth();
+        for (int32_t y = y0; y < y1; ++y)
+            std::memcpy(out.GetAlphaPlane() + static_cast<size_t>(y - y0) * ow,
+                        alpha_ + static_cast<size_t>(y) * GetWidth() + x0, ow);
+    }
+    return Deliver(*this, out, destination);
+}
+
+}  // namespace sheetmend

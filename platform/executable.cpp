@@ -1,0 +1,27 @@
+#include "platform/executable.h"
+
+#include <unistd.h>
+
+#include <vector>
+
+namespace sheetmend {
+
+std::string ExecutablePath() {
+    std::vector<char> buf(4096);
+    for (;;) {
+        ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size());
+        if (n < 0) return {};
+        if (static_cast<size_t>(n) < buf.size()) return std::string(buf.data(), static_cast<size_t>(n));
+        if (buf.size() > (1u << 20)) return {};
+        buf.resize(buf.size() * 2);
+    }
+}
+
+std::string ExecutableDirectory() {
+    std::string path = ExecutablePath();
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return {};
+    return path.substr(0, slash + 1);
+}
+
+}  // namespace sheetmend
