@@ -164,6 +164,7 @@ public:
     uint32_t GetClrImportant() const { return head_.biClrImportant; }
     uint32_t GetType() const { return info_.type; }
     int32_t GetNumFrames() const { return info_.numFrames; }
+    void SetNumFrames(int32_t n) { info_.numFrames = n; }
     int32_t GetXDpi() const { return info_.xDpi; }
     int32_t GetYDpi() const { return info_.yDpi; }
     uint8_t GetJpegQuality() const;

@@ -1,0 +1,19 @@
+// Windows bitmap (BMP) files.
+#pragma once
+
+#include "image/raster_image.h"
+
+namespace sheetmend {
+
+class ByteStream;
+
+class BmpImage : public RasterImage {
+public:
+    BmpImage() : RasterImage(kFormatBmp) {}
+    // Reads one image from the stream; false with lastError on any fault.
+    bool Decode(ByteStream* stream);
+    // Writes this image to the stream; false with lastError on refusal or fault.
+    bool Encode(ByteStream* stream);
+};
+
+}  // namespace sheetmend

@@ -1,0 +1,19 @@
+// TIFF files through libtiff.
+#pragma once
+
+#include "image/raster_image.h"
+
+namespace sheetmend {
+
+class ByteStream;
+
+class TiffImage : public RasterImage {
+public:
+    TiffImage() : RasterImage(kFormatTiff) {}
+    // Reads one image from the stream; false with lastError on any fault.
+    bool Decode(ByteStream* stream);
+    // Writes this image to the stream; false with lastError on refusal or fault.
+    bool Encode(ByteStream* stream);
+};
+
+}  // namespace sheetmend

@@ -1,0 +1,19 @@
+// Wireless bitmap (WBMP) files.
+#pragma once
+
+#include "image/raster_image.h"
+
+namespace sheetmend {
+
+class ByteStream;
+
+class WbmpImage : public RasterImage {
+public:
+    WbmpImage() : RasterImage(kFormatWbmp) {}
+    // Reads one image from the stream; false with lastError on any fault.
+    bool Decode(ByteStream* stream);
+    // Writes this image to the stream; false with lastError on refusal or fault.
+    bool Encode(ByteStream* stream);
+};
+
+}  // namespace sheetmend

@@ -1,0 +1,300 @@
+// Choosing a format and running its codec: extension mapping, content
+// sniffing, Load/Save and the Decode/Encode dispatch with automatic detection.
+#include "image/formats.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "image/codecs/bmp_codec.h"
+#include "image/codecs/gif_codec.h"
+#include "image/codecs/ico_codec.h"
+#include "image/codecs/jasper_codec.h"
+#include "image/codecs/jpeg_codec.h"
+#include "image/codecs/mng_codec.h"
+#include "image/codecs/pcx_codec.h"
+#include "image/codecs/png_codec.h"
+#include "image/codecs/raw_codec.h"
+#include "image/codecs/tga_codec.h"
+#include "image/codecs/tiff_codec.h"
+#include "image/codecs/wbmp_codec.h"
+#include "image/raster_image.h"
+#include "image/streams.h"
+#include "platform/paths.h"
+
+namespace sheetmend {
+
+namespace {
+
+std::string Lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+const char* const kUnknownFormat = "Decode: Unknown or wrong format";
+
+}  // namespace
+
+uint32_t ImageTypeFromExtension(std::string_view fileName) {
+    std::string ext = SplitPath(fileName).ext;
+    if (ext.empty()) return kFormatUnknown;
+    ext = Lower(ext.substr(1));
+    struct Entry {
+        const char* ext;
+        uint32_t code;
+    };
+    static const Entry kTable[] = {
+        {"bmp", kFormatBmp}, {"gif", kFormatGif}, {"jpg", kFormatJpeg}, {"jpeg", kFormatJpeg},
+        {"png", kFormatPng}, {"ico", kFormatIco}, {"tif", kFormatTiff}, {"tiff", kFormatTiff},
+        {"tga", kFormatTga}, {"pcx", kFormatPcx}, {"wbmp", kFormatWbmp}, {"wmf", kFormatWmf},
+        {"emf", kFormatWmf}, {"jp2", kFormatJp2}, {"j2k", kFormatJp2}, {"jpc", kFormatJpc},
+        {"j2c", kFormatJpc}, {"pgx", kFormatPgx}, {"pnm", kFormatPnm}, {"pgm", kFormatPnm},
+        {"ppm", kFormatPnm}, {"ras", kFormatRas}, {"mng", kFormatMng}, {"jng", kFormatMng},
+    };
+    for (const Entry& e : kTable)
+        if (ext == e.ext) return e.code;
+    return kFormatUnknown;
+}
+
+uint32_t ImageTypeFromContent(const char* fileName) {
+    if (!fileName) return kFormatUnknown;
+    FILE* f = std::fopen(fileName, "rb");
+    if (!f) return kFormatUnknown;
+    unsigned char head[10];
+    const size_t n = std::fread(head, 1, sizeof head, f);
+    std::fclose(f);
+    if (n < sizeof head) return kFormatUnknown;
+    if ((head[0] == 'I' && head[1] == 'I') || (head[0] == 'M' && head[1] == 'M')) return kFormatTiff;
+    if (head[0] == 0x89 && head[1] == 'P' && head[2] == 'N' && head[3] == 'G') return kFormatPng;
+    if (head[0] == 0xFF && head[1] == 0xD8) return kFormatJpeg;
+    return kFormatUnknown;
+}
+
+bool IsSupportedImageExtension(std::string_view extension) {
+    if (extension.empty()) return false;
+    static const char* const kAccepted[] = {".tif", ".tiff", ".jpg", ".jpeg", ".png",
+                                            ".bmp", ".tga",  ".pcx", ".gif",  ".mng",
+                                            ".pnm", ".pbm",  ".pgm", ".ppm"};
+    const std::string ext = Lower(extension);
+    for (const char* a : kAccepted)
+        if (ext == a) return true;
+    return false;
+}
+
+bool HasSupportedImageExtension(std::string_view fileName) {
+    if (fileName.empty()) return false;
+    return IsSupportedImageExtension(SplitPath(fileName).ext);
+}
+
+// ---------------------------------------------------------------------------
+// Decode
+
+namespace {
+
+// Runs one codec on the stream with the caller's settings; on success its
+// image replaces the caller's, on failure its message (and, for formats that
+// hold pages, its page count) is handed back.
+template <class Codec, class... Code>
+bool RunDecoder(RasterImage& self, ByteStream* stream, bool multiPage, Code... code) {
+    Codec codec;
+    codec.TakeBookkeeping(self);
+    if (codec.Decode(stream, code...)) {
+        self.Transfer(codec, true);
+        return true;
+    }
+    self.SetLastError(codec.GetLastError());
+    if (multiPage) self.SetNumFrames(codec.GetNumFrames());
+    return false;
+}
+
+bool DecodeAs(RasterImage& self, ByteStream* stream, uint32_t code) {
+    switch (code) {
+        case kFormatBmp: return RunDecoder<BmpImage>(self, stream, false);
+        case kFormatGif: return RunDecoder<GifImage>(self, stream, true);
+        case kFormatJpeg: return RunDecoder<JpegImage>(self, stream, false);
+        case kFormatPng: return RunDecoder<PngImage>(self, stream, false);
+        case kFormatIco: return RunDecoder<IcoImage>(self, stream, true);
+        case kFormatTiff: return RunDecoder<TiffImage>(self, stream, true);
+        case kFormatTga: return RunDecoder<TgaImage>(self, stream, false);
+        case kFormatPcx: return RunDecoder<PcxImage>(self, stream, false);
+        case kFormatWbmp: return RunDecoder<WbmpImage>(self, stream, false);
+        case kFormatJp2:
+        case kFormatJpc:
+        case kFormatPgx:
+        case kFormatPnm:
+        case kFormatRas: return RunDecoder<JasperImage>(self, stream, false, code);
+        case kFormatMng: return RunDecoder<MngImage>(self, stream, true);
+        case kFormatRaw: return RunDecoder<RawImage>(self, stream, false);
+        default:
+            // Metafiles and SKA cannot be read on this platform; like code 16
+            // and unknown codes they are not a format we can decode.
+            self.SetLastError(kUnknownFormat);
+            return false;
+    }
+}
+
+}  // namespace
+
+bool RasterImage::Decode(ByteStream* stream, uint32_t code) {
+    if (!stream) {
+        SetLastError("null file handler");
+        return false;
+    }
+    if (code != kFormatUnknown) return DecodeAs(*this, stream, code);
+
+    static const uint32_t kDetectionOrder[] = {kFormatBmp, kFormatJpeg, kFormatIco, kFormatGif,
+                                               kFormatPng, kFormatTiff, kFormatMng, kFormatTga,
+                                               kFormatPcx, kFormatWbmp, kFormatJp2, kFormatRaw};
+    const int64_t start = stream->Tell();
+    for (uint32_t candidate : kDetectionOrder) {
+        stream->Seek(start, SEEK_SET);
+        // The JPEG 2000 family is recognised by content whatever the code.
+        const uint32_t asked = candidate == kFormatJp2 ? kFormatUnknown : candidate;
+        bool ok = candidate == kFormatJp2 ? RunDecoder<JasperImage>(*this, stream, false, asked)
+                                          : DecodeAs(*this, stream, candidate);
+        if (ok) return true;
+    }
+    SetLastError(kUnknownFormat);
+    return false;
+}
+
+bool RasterImage::Decode(FILE* file, uint32_t code) {
+    if (!file) {
+        SetLastError("null file handler");
+        return false;
+    }
+    FileStream stream(file);
+    return Decode(&stream, code);
+}
+
+bool RasterImage::Load(const char* fileName, uint32_t code) {
+    if (!fileName) return false;
+    if (FormatIndex(code) != 0) {
+        FILE* f = std::fopen(fileName, "rb");
+        if (!f) return false;
+        const bool ok = Decode(f, code);
+        std::fclose(f);
+        if (ok) return true;
+    }
+    char kept[sizeof(info_.lastError)];
+    std::memcpy(kept, info_.lastError, sizeof kept);
+    FILE* f = std::fopen(fileName, "rb");
+    if (!f) return false;
+    const bool ok = Decode(f, kFormatUnknown);
+    std::fclose(f);
+    if (!ok && code != kFormatUnknown) SetLastError(kept);
+    return ok;
+}
+
+// ---------------------------------------------------------------------------
+// Encode
+
+namespace {
+
+// Runs one encoder on a ghost of the caller's image: it writes the caller's
+// pixels without copying them, and any change it makes is the caller's.
+template <class Codec, class... Code>
+bool RunEncoder(RasterImage& self, ByteStream* stream, Code... code) {
+    Codec codec;
+    codec.Ghost(&self);
+    if (codec.Encode(stream, code...)) return true;
+    self.SetLastError(codec.GetLastError());
+    return false;
+}
+
+}  // namespace
+
+bool RasterImage::Encode(ByteStream* stream, uint32_t code) {
+    if (!stream) {
+        SetLastError("null file handler");
+        return false;
+    }
+    switch (code) {
+        case kFormatBmp: return RunEncoder<BmpImage>(*this, stream);
+        case kFormatGif: return RunEncoder<GifImage>(*this, stream);
+        case kFormatJpeg: return RunEncoder<JpegImage>(*this, stream);
+        case kFormatPng: return RunEncoder<PngImage>(*this, stream);
+        case kFormatIco: return RunEncoder<IcoImage>(*this, stream);
+        case kFormatTiff: return RunEncoder<TiffImage>(*this, stream);
+        case kFormatTga: return RunEncoder<TgaImage>(*this, stream);
+        case kFormatPcx: return RunEncoder<PcxImage>(*this, stream);
+        case kFormatWbmp: return RunEncoder<WbmpImage>(*this, stream);
+        case kFormatWmf: SetLastError("Save WMF not supported"); return false;
+        case kFormatJp2:
+        case kFormatJpc:
+        case kFormatPgx:
+        case kFormatPnm:
+        case kFormatRas: return RunEncoder<JasperImage>(*this, stream, code);
+        case kFormatMng: return RunEncoder<MngImage>(*this, stream);
+        case kFormatSka: SetLastError("Save SKA not supported on this platform"); return false;
+        case kFormatRaw: SetLastError("Save RAW not supported"); return false;
+        default: SetLastError("Encode: Unknown format"); return false;
+    }
+}
+
+bool RasterImage::Encode(FILE* file, uint32_t code) {
+    if (!file) {
+        SetLastError("null file handler");
+        return false;
+    }
+    FileStream stream(file);
+    return Encode(&stream, code);
+}
+
+// A save writes a temporary file beside the target and renames it into place
+// only when the encoder succeeded and every byte reached the disk, so a failed
+// save never leaves a truncated or half-written file under the target's name
+// and never destroys a file that was there before.
+bool RasterImage::Save(const char* fileName, uint32_t code) {
+    if (!fileName || !*fileName) return false;
+    // A file that exists but may not be written stays as it is.
+    if (access(fileName, F_OK) == 0 && access(fileName, W_OK) != 0) return false;
+    const PathParts parts = SplitPath(fileName);
+    std::string tmpl = MakePath("", parts.dir, ".sheetmend-save-XXXXXX", "");
+    std::vector<char> name(tmpl.begin(), tmpl.end());
+    name.push_back('\0');
+    const int fd = mkstemp(name.data());
+    if (fd < 0) {
+        // No temporary file can be made here: write in place and remove what
+        // a failure leaves behind.
+        FILE* f = std::fopen(fileName, "wb");
+        if (!f) return false;
+        bool ok = Encode(f, code);
+        ok = (std::fclose(f) == 0) && ok;
+        if (!ok) std::remove(fileName);
+        return ok;
+    }
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    FILE* f = fdopen(fd, "wb");
+    if (!f) {
+        close(fd);
+        unlink(name.data());
+        return false;
+    }
+    bool ok = Encode(f, code);
+    if (ok && std::fflush(f) != 0) {
+        SetLastError("Error writing the image file");
+        ok = false;
+    }
+    if (std::fclose(f) != 0 && ok) {
+        SetLastError("Error writing the image file");
+        ok = false;
+    }
+    if (ok && std::rename(name.data(), fileName) != 0) {
+        ok = false;
+        SetLastError("Error writing the image file");
+    }
+    if (!ok) unlink(name.data());
+    return ok;
+}
+
+}  // namespace sheetmend
