@@ -222,7 +222,8 @@ enum class Turn { kLeft, kRight };
 
 // A quarter turn. Left:  new(x', y') = old(y', H - 1 - x').
 //                 Right: new(x', y') = old(W - 1 - y', x').
-// Pixels move in 64 x 64 tiles so both images are walked cache-friendly.
+// Pixels move in 64 x 64 tiles so both images are walked cache-friendly
+// (4, 8 and 24 bits; 1-bit pages go through TurnBitonal).
 void TurnPixels(const RasterImage& src, RasterImage& dst, Turn turn) {
     const uint32_t W = src.GetWidth();
     const uint32_t H = src.GetHeight();
@@ -248,8 +249,6 @@ void TurnPixels(const RasterImage& src, RasterImage& dst, Turn turn) {
                     const uint8_t* s = src.RowPtr(sy);
                     if (bpp == 24) {
                         std::memcpy(d + 3 * static_cast<size_t>(x), s + 3 * static_cast<size_t>(sx), 3);
-                    } else if (bpp == 1) {
-                        if (px::GetBit(s, sx)) d[x >> 3] |= static_cast<uint8_t>(0x80u >> (x & 7));
                     } else {
                         px::SetIndex(d, x, bpp, px::GetIndex(s, sx, bpp));
                     }
@@ -257,6 +256,79 @@ void TurnPixels(const RasterImage& src, RasterImage& dst, Turn turn) {
             }
         }
     }
+}
+
+// Transposes an 8 x 8 bit block held one row per byte, row 0 in the most
+// significant byte and column 0 in each byte's top bit.
+inline uint64_t Transpose8x8(uint64_t x) {
+    uint64_t t = (x ^ (x >> 7)) & 0x00AA00AA00AA00AAull;
+    x = x ^ t ^ (t << 7);
+    t = (x ^ (x >> 14)) & 0x0000CCCC0000CCCCull;
+    x = x ^ t ^ (t << 14);
+    t = (x ^ (x >> 28)) & 0x00000000F0F0F0F0ull;
+    x = x ^ t ^ (t << 28);
+    return x;
+}
+
+// Eight pixels of a 1-bit row starting at pixel `bit` (which may be
+// negative); pixels outside 0 .. width - 1 read as 0.
+inline uint8_t BitWindow(const uint8_t* row, int64_t bit, uint32_t width) {
+    if (bit >= 0 && bit + 8 <= static_cast<int64_t>(width)) {
+        const size_t i = static_cast<size_t>(bit >> 3);
+        const unsigned shift = static_cast<unsigned>(bit & 7);
+        if (shift == 0) return row[i];
+        return static_cast<uint8_t>((row[i] << shift) | (row[i + 1] >> (8 - shift)));
+    }
+    uint8_t v = 0;
+    for (int m = 0; m < 8; ++m) {
+        const int64_t x = bit + m;
+        if (x >= 0 && x < static_cast<int64_t>(width) && px::GetBit(row, static_cast<uint32_t>(x)))
+            v |= static_cast<uint8_t>(0x80u >> m);
+    }
+    return v;
+}
+
+// Quarter turn of a 1-bit image in 8 x 8 blocks: eight source bytes are
+// gathered, transposed in one 64-bit word and written as eight destination
+// bytes. The destination starts zeroed, so its padding stays zero.
+void TurnBitonal(const RasterImage& src, RasterImage& dst, Turn turn) {
+    const uint32_t W = src.GetWidth();
+    const uint32_t H = src.GetHeight();
+    const uint32_t nh = dst.GetHeight();  // == W
+    const uint32_t destBytes = (H + 7) / 8;  // bytes of pixels in a destination row
+    for (uint32_t j = 0; j < (W + 7) / 8; ++j) {
+        for (uint32_t g = 0; g < destBytes; ++g) {
+            uint64_t block = 0;
+            for (uint32_t k = 0; k < 8; ++k) {
+                uint8_t b = 0;
+                if (turn == Turn::kLeft) {
+                    // Destination column 8g + k reads source row H - 1 - 8g - k.
+                    const int64_t sy = static_cast<int64_t>(H) - 1 - 8 * static_cast<int64_t>(g) - k;
+                    if (sy >= 0) b = BitWindow(src.RowPtr(static_cast<uint32_t>(sy)), 8 * static_cast<int64_t>(j), W);
+                } else {
+                    // Destination column 8g + k reads source row 8g + k.
+                    const uint32_t sy = 8 * g + k;
+                    if (sy < H) {
+                        b = BitWindow(src.RowPtr(sy), static_cast<int64_t>(W) - 8 - 8 * static_cast<int64_t>(j), W);
+                    }
+                }
+                block |= static_cast<uint64_t>(b) << (8 * (7 - k));
+            }
+            if (!block) continue;
+            const uint64_t t = Transpose8x8(block);
+            for (uint32_t m = 0; m < 8; ++m) {
+                const auto byte = static_cast<uint8_t>(t >> (8 * (7 - m)));
+                if (!byte) continue;
+                // Left: window bit m is source column 8j + m, destination row 8j + m.
+                // Right: window bit m is source column W - 8 - 8j + m, destination row 8j + 7 - m.
+                const uint32_t y = turn == Turn::kLeft ? 8 * j + m : 8 * j + 7 - m;
+                if (y < nh) dst.RowPtr(y)[g] = byte;
+            }
+        }
+    }
+    // The last destination byte of each row may hold bits beyond the width.
+    const uint8_t mask = px::LastByteMask(dst.GetWidth(), 1);
+    for (uint32_t y = 0; y < nh; ++y) dst.RowPtr(y)[destBytes - 1] &= mask;
 }
 
 void TurnPlane(const uint8_t* src, uint8_t* dst, uint32_t W, uint32_t H, Turn turn) {
@@ -283,7 +355,10 @@ static bool QuarterTurn(RasterImage& self, RasterImage* destination, Turn turn) 
         return false;
     }
     out.SetPalette(self.GetPalette(), self.GetNumColors() > 256 ? 256 : self.GetNumColors());
-    TurnPixels(self, out, turn);
+    if (self.GetBpp() == 1)
+        TurnBitonal(self, out, turn);
+    else
+        TurnPixels(self, out, turn);
     if (self.HasAlpha()) {
         if (!out.AlphaCreate()) return false;
         TurnPlane(self.GetAlphaPlane(), out.GetAlphaPlane(), self.GetWidth(), self.GetHeight(), turn);

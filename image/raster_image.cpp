@@ -214,7 +214,10 @@ bool RasterImage::Transfer(RasterImage& from, bool transferFrames) {
     from.layerCount_ = 0;
 
     if (transferFrames) {
+        // DestroyFrames clears the page count that was just taken over.
+        const int32_t numFrames = info_.numFrames;
         DestroyFrames();
+        info_.numFrames = numFrames;
         frames_ = from.frames_;
         frameCount_ = from.frameCount_;
         from.frames_ = nullptr;
@@ -296,8 +299,10 @@ bool RasterImage::SetCodecOption(uint32_t value, uint32_t code) {
 
 void RasterImage::SetLastError(const char* text) {
     if (!text) text = "";
-    std::strncpy(info_.lastError, text, sizeof(info_.lastError) - 1);
-    info_.lastError[sizeof(info_.lastError) - 1] = '\0';
+    // memmove: the text may be this image's own message.
+    const size_t n = strnlen(text, sizeof(info_.lastError) - 1);
+    std::memmove(info_.lastError, text, n);
+    info_.lastError[n] = '\0';
 }
 
 void RasterImage::StoreHeader() {

@@ -166,6 +166,19 @@ TEST(GeometryFastPaths, QuarterTurnsMirrorAndCropMatchAccessors) {
         }
 }
 
+TEST(GeometryFastPaths, BitonalQuarterTurnsOnLargerPages) {
+    for (auto [w, h] : {std::pair{203u, 77u}, std::pair{64u, 64u}, std::pair{9u, 130u}, std::pair{1u, 1u}}) {
+        RasterImage src = RandomImage(w, h, 1, w * 1000 + h);
+        RasterImage left(src), right(src);
+        ASSERT_TRUE(left.RotateLeft());
+        ASSERT_TRUE(right.RotateRight());
+        EXPECT_TRUE(SamePixels(left, RefTurn(src, true))) << w << "x" << h;
+        EXPECT_TRUE(SamePixels(right, RefTurn(src, false))) << w << "x" << h;
+        EXPECT_TRUE(testing::PaddingIsZero(left));
+        EXPECT_TRUE(testing::PaddingIsZero(right));
+    }
+}
+
 // --- the mappings themselves --------------------------------------------------
 
 // A 3 x 2 8-bit image numbered so each pixel names its position:
