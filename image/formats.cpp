@@ -65,6 +65,9 @@ uint32_t ImageTypeFromExtension(std::string_view fileName) {
 
 uint32_t ImageTypeFromContent(const char* fileName) {
     if (!fileName) return kFormatUnknown;
+    // Only regular files: opening a pipe could block forever.
+    struct stat st;
+    if (stat(fileName, &st) != 0 || !S_ISREG(st.st_mode)) return kFormatUnknown;
     FILE* f = std::fopen(fileName, "rb");
     if (!f) return kFormatUnknown;
     unsigned char head[10];
@@ -91,6 +94,27 @@ bool IsSupportedImageExtension(std::string_view extension) {
 bool HasSupportedImageExtension(std::string_view fileName) {
     if (fileName.empty()) return false;
     return IsSupportedImageExtension(SplitPath(fileName).ext);
+}
+
+int32_t PrepareForOutputFormat(RasterImage& image, uint32_t code) {
+    switch (code) {
+        case kFormatTiff:
+            image.SetCodecOption(image.GetBpp() == 1 ? 4u : 32773u, kFormatTiff);
+            break;
+        case kFormatJpeg:
+            image.SetCodecOption(image.GetCodecOption(kFormatUnknown) & ~0x4u, kFormatJpeg);
+            if (image.GetBpp() < 24) image.IncreaseBpp(24);
+            break;
+        case kFormatGif:
+            if (image.GetBpp() == 4)
+                image.DecreaseBpp(1, true, nullptr, 0);
+            else if (image.GetBpp() == 16 || image.GetBpp() == 24 || image.GetBpp() == 32)
+                image.DecreaseBpp(8, true, nullptr, 0);
+            image.SetCodecOption(2, kFormatGif);
+            break;
+        default: break;
+    }
+    return 1;
 }
 
 // ---------------------------------------------------------------------------
@@ -176,6 +200,14 @@ bool RasterImage::Decode(FILE* file, uint32_t code) {
 
 bool RasterImage::Load(const char* fileName, uint32_t code) {
     if (!fileName) return false;
+    // Only regular files are read: opening a pipe or a device could block
+    // forever or never end.
+    struct stat st;
+    if (stat(fileName, &st) != 0) return false;
+    if (!S_ISREG(st.st_mode)) {
+        SetLastError("Not a regular file");
+        return false;
+    }
     if (FormatIndex(code) != 0) {
         FILE* f = std::fopen(fileName, "rb");
         if (!f) return false;
@@ -183,13 +215,16 @@ bool RasterImage::Load(const char* fileName, uint32_t code) {
         std::fclose(f);
         if (ok) return true;
     }
+    // The typed attempt's message is kept when detection fails too: it says
+    // more about a file named for its format than "unknown format" does.
+    const bool typedAttempt = FormatIndex(code) != 0;
     char kept[sizeof(info_.lastError)];
     std::memcpy(kept, info_.lastError, sizeof kept);
     FILE* f = std::fopen(fileName, "rb");
     if (!f) return false;
     const bool ok = Decode(f, kFormatUnknown);
     std::fclose(f);
-    if (!ok && code != kFormatUnknown) SetLastError(kept);
+    if (!ok && typedAttempt) SetLastError(kept);
     return ok;
 }
 
@@ -248,32 +283,68 @@ bool RasterImage::Encode(FILE* file, uint32_t code) {
     return Encode(&stream, code);
 }
 
-// A save writes a temporary file beside the target and renames it into place
-// only when the encoder succeeded and every byte reached the disk, so a failed
-// save never leaves a truncated or half-written file under the target's name
-// and never destroys a file that was there before.
+namespace {
+
+// Encodes the whole file into memory first, then writes it in one go, so a
+// refused or failed encode never truncates the target.
+bool SaveInPlace(RasterImage& image, const char* fileName, uint32_t code) {
+    MemoryStream memory;
+    if (!memory.Open()) return false;
+    if (!image.Encode(&memory, code)) return false;
+    FILE* f = std::fopen(fileName, "wb");
+    if (!f) return false;
+    const size_t size = static_cast<size_t>(memory.Size());
+    bool ok = size == 0 || std::fwrite(memory.GetBuffer(false), 1, size, f) == size;
+    ok = (std::fclose(f) == 0) && ok;
+    if (!ok) image.SetLastError("Error writing the image file");
+    return ok;
+}
+
+}  // namespace
+
+// A save of a regular file writes a temporary file beside the target and
+// renames it into place only when the encoder succeeded and every byte was
+// written, so a failed save never leaves a truncated or half-written file
+// under the target's name and never destroys a file that was there before.
+// A symbolic link is followed (the file it names is replaced, the link stays);
+// an existing file keeps its permissions; a target that is not a regular
+// file (a device, a pipe) is written in place.
 bool RasterImage::Save(const char* fileName, uint32_t code) {
     if (!fileName || !*fileName) return false;
-    // A file that exists but may not be written stays as it is.
-    if (access(fileName, F_OK) == 0 && access(fileName, W_OK) != 0) return false;
-    const PathParts parts = SplitPath(fileName);
+    std::string target = fileName;
+    struct stat st;
+    bool exists = stat(fileName, &st) == 0;
+    if (exists) {
+        if (S_ISDIR(st.st_mode)) return false;
+        if (access(fileName, W_OK) != 0) return false;
+        if (!S_ISREG(st.st_mode)) return SaveInPlace(*this, fileName, code);
+        if (char* resolved = realpath(fileName, nullptr)) {
+            target = resolved;
+            std::free(resolved);
+        }
+    } else {
+        struct stat link;
+        if (lstat(fileName, &link) == 0 && S_ISLNK(link.st_mode)) {
+            // A link to a file yet to be made: write through it in place.
+            return SaveInPlace(*this, fileName, code);
+        }
+    }
+
+    const PathParts parts = SplitPath(target);
     std::string tmpl = MakePath("", parts.dir, ".sheetmend-save-XXXXXX", "");
     std::vector<char> name(tmpl.begin(), tmpl.end());
     name.push_back('\0');
     const int fd = mkstemp(name.data());
-    if (fd < 0) {
-        // No temporary file can be made here: write in place and remove what
-        // a failure leaves behind.
-        FILE* f = std::fopen(fileName, "wb");
-        if (!f) return false;
-        bool ok = Encode(f, code);
-        ok = (std::fclose(f) == 0) && ok;
-        if (!ok) std::remove(fileName);
-        return ok;
+    if (fd < 0) return SaveInPlace(*this, target.c_str(), code);
+    mode_t mode;
+    if (exists) {
+        mode = st.st_mode & 07777;
+    } else {
+        const mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
     }
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
+    fchmod(fd, mode);
     FILE* f = fdopen(fd, "wb");
     if (!f) {
         close(fd);
@@ -289,7 +360,7 @@ bool RasterImage::Save(const char* fileName, uint32_t code) {
         SetLastError("Error writing the image file");
         ok = false;
     }
-    if (ok && std::rename(name.data(), fileName) != 0) {
+    if (ok && std::rename(name.data(), target.c_str()) != 0) {
         ok = false;
         SetLastError("Error writing the image file");
     }

@@ -21,4 +21,12 @@ uint32_t ImageTypeFromContent(const char* fileName);
 bool IsSupportedImageExtension(std::string_view extension);
 bool HasSupportedImageExtension(std::string_view fileName);
 
+class RasterImage;
+
+// Gets an image ready to be saved as format `code`: TIFF compression by
+// depth (Group 4 for 1 bit, else PackBits), JPEG options taken from the
+// image's own format with greyscale output cleared and the image raised to 24
+// bits, GIF depth lowered to 1 or 8 bits with run-length coding. Returns 1.
+int32_t PrepareForOutputFormat(RasterImage& image, uint32_t code);
+
 }  // namespace sheetmend

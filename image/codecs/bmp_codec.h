@@ -8,7 +8,7 @@ namespace sheetmend {
 class ByteStream;
 
 class BmpImage : public RasterImage {
-public:
+  public:
     BmpImage() : RasterImage(kFormatBmp) {}
     // Reads one image from the stream; false with lastError on any fault.
     bool Decode(ByteStream* stream);

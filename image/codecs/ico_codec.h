@@ -8,7 +8,7 @@ namespace sheetmend {
 class ByteStream;
 
 class IcoImage : public RasterImage {
-public:
+  public:
     IcoImage() : RasterImage(kFormatIco) {}
     // Reads one image from the stream; false with lastError on any fault.
     bool Decode(ByteStream* stream);

@@ -8,7 +8,7 @@ namespace sheetmend {
 class ByteStream;
 
 class JpegImage : public RasterImage {
-public:
+  public:
     JpegImage() : RasterImage(kFormatJpeg) {}
     // Reads one image from the stream; false with lastError on any fault.
     bool Decode(ByteStream* stream);

@@ -8,7 +8,7 @@ namespace sheetmend {
 class ByteStream;
 
 class MngImage : public RasterImage {
-public:
+  public:
     MngImage() : RasterImage(kFormatMng) {}
     // Reads one image from the stream; false with lastError on any fault.
     bool Decode(ByteStream* stream);

@@ -8,7 +8,7 @@ namespace sheetmend {
 class ByteStream;
 
 class PcxImage : public RasterImage {
-public:
+  public:
     PcxImage() : RasterImage(kFormatPcx) {}
     // Reads one image from the stream; false with lastError on any fault.
     bool Decode(ByteStream* stream);

@@ -8,7 +8,7 @@ namespace sheetmend {
 class ByteStream;
 
 class PngImage : public RasterImage {
-public:
+  public:
     PngImage() : RasterImage(kFormatPng) {}
     // Reads one image from the stream; false with lastError on any fault.
     bool Decode(ByteStream* stream);

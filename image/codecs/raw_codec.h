@@ -8,7 +8,7 @@ namespace sheetmend {
 class ByteStream;
 
 class RawImage : public RasterImage {
-public:
+  public:
     RawImage() : RasterImage(kFormatRaw) {}
     // Reads one image from the stream; false with lastError on any fault.
     bool Decode(ByteStream* stream);

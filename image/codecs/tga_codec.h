@@ -8,7 +8,7 @@ namespace sheetmend {
 class ByteStream;
 
 class TgaImage : public RasterImage {
-public:
+  public:
     TgaImage() : RasterImage(kFormatTga) {}
     // Reads one image from the stream; false with lastError on any fault.
     bool Decode(ByteStream* stream);

@@ -8,7 +8,7 @@ namespace sheetmend {
 class ByteStream;
 
 class WbmpImage : public RasterImage {
-public:
+  public:
     WbmpImage() : RasterImage(kFormatWbmp) {}
     // Reads one image from the stream; false with lastError on any fault.
     bool Decode(ByteStream* stream);
