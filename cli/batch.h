@@ -1,0 +1,36 @@
+// The batch: input file, directory or wildcard expanded into input/output
+// pairs, output names made unique, and each pair handed to the dispatcher.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "options/tool_options.h"
+
+namespace sheetmend {
+
+struct FilePair {
+    std::string input;
+    std::string output;  // empty until AssignOutputPaths
+};
+
+// Appends a pair with an empty output for every file (not directory) matching
+// the pattern's final component, in name order. Returns the list's length.
+size_t ExpandInputPattern(const std::string& pattern, std::vector<FilePair>& list);
+
+// Gives every pair without an output: the output folder (the spec itself when
+// it is an existing directory, else its directory part), the input's name and
+// the spec's extension (".pdf" when it has none).
+void AssignOutputPaths(const std::string& outputSpec, std::vector<FilePair>& list);
+
+// Turns `path` into a name that does not exist yet: name000, name001, ...
+// Returns false when no free name was found in a million tries.
+bool UniqueOutputPath(std::string& path);
+
+// The whole run from the command-line words; returns the exit status: the
+// result of the last processed pair, or -2 for a bad command line, a help or
+// version request, or an input that names no file.
+int32_t RunBatch(const std::vector<std::string>& words);
+
+}  // namespace sheetmend

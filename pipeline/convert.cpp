@@ -1,0 +1,129 @@
+#include "pipeline/convert.h"
+
+#include <strings.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "image/formats.h"
+#include "image/raster_image.h"
+#include "pipeline/external_tools.h"
+#include "platform/file_copy.h"
+#include "platform/paths.h"
+#include "platform/temp_files.h"
+
+namespace sheetmend {
+
+int32_t ApplyConversionOptions(const ToolOptions& options, RasterImage& image) {
+    if (!image.IsValid()) return 0;
+
+    // Resize: a single given side keeps the proportions (truncated).
+    const int32_t w = options.width, h = options.height;
+    if (w > 0 || h > 0) {
+        const auto oldW = static_cast<int32_t>(image.GetWidth());
+        const auto oldH = static_cast<int32_t>(image.GetHeight());
+        // The product wraps in 32 bits as it always has; the quotient is
+        // taken in floating point and truncated.
+        auto scaled = [](int32_t a, int32_t b, int32_t c) {
+            const auto product = static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
+            return static_cast<int32_t>(static_cast<double>(product) / c);
+        };
+        if (w > 0 && h == 0)
+            image.Resample(w, scaled(oldH, w, oldW), 1);
+        else if (w == 0 && h > 0)
+            image.Resample(scaled(oldW, h, oldH), h, 1);
+        else if (w > 0 && h > 0)
+            image.Resample(w, h, 1);
+    }
+
+    if (options.rotate != 0) image.Rotate(static_cast<float>(options.rotate));
+
+    if (options.threshold == 0 && image.GetBpp() > 1) {
+        // The automatic level is found on grey values: any image that is not
+        // already an identity grey ramp is made grey first, so palette
+        // indices of a colour or inverted palette are never taken for greys.
+        if (!image.IsGrayScale()) image.GrayScale();
+        const int32_t level = image.OptimalThreshold(0, nullptr, nullptr);
+        if (level > 0) {
+            const int32_t xDpi = image.GetXDpi(), yDpi = image.GetYDpi();
+            const uint32_t tiffOption = image.GetCodecOption(kFormatTiff);
+            std::printf("[Message] OptimalThreshold=%d\n", level);
+            image.Threshold(static_cast<uint8_t>(level));
+            image.SetXDpi(xDpi);
+            image.SetYDpi(yDpi);
+            image.SetCodecOption(tiffOption, kFormatTiff);
+        }
+    }
+
+    if (options.threshold > 0 && options.threshold < 255 && image.GetBpp() > 1)
+        image.Threshold(static_cast<uint8_t>(options.threshold));
+
+    if (options.dither >= 0 && options.dither <= 7 && image.GetBpp() > 1) image.Dither(options.dither);
+
+    if (options.flip) image.Flip(false, true);
+    if (options.mirror) image.Mirror(false, true);
+
+    const int32_t bc = options.bitcount;
+    if (bc == 1 || bc == 4 || bc == 8 || bc == 16 || bc == 24 || bc == 32) {
+        const auto target = static_cast<uint32_t>(bc);
+        if (image.GetBpp() < target)
+            image.IncreaseBpp(target);
+        else if (image.GetBpp() > target)
+            image.DecreaseBpp(target, true, nullptr, 0);
+    }
+    return 1;
+}
+
+int32_t ConvertImage(const ToolOptions& options, const std::string& inputPath,
+                     const std::string& outputPath) {
+    if (ImageTypeFromExtension(inputPath) == kFormatUnknown) {
+        std::printf("'%s' is an unknown image format.\n", inputPath.c_str());
+        return 0;
+    }
+    const uint32_t code = ImageTypeFromExtension(outputPath);
+    if (code == kFormatUnknown) {
+        std::printf("'%s' is an unknown image format.\n", outputPath.c_str());
+        return 0;
+    }
+    RasterImage image;
+    if (!image.Load(inputPath.c_str(), kFormatUnknown)) {
+        std::printf("[ERROR] Failed to load \"%s\" file.\n", inputPath.c_str());
+        return 0;
+    }
+    ApplyConversionOptions(options, image);
+    if (options.deskew || options.despeckle) ExternalDeskewStep(options, image, options.skewrange);
+    PrepareForOutputFormat(image, code);
+    if (!image.Save(outputPath.c_str(), code)) {
+        // Standard output keeps its fixed lines; the reason goes to standard error.
+        std::fflush(stdout);
+        std::fprintf(stderr, "[ERROR] Failed to save \"%s\": %s\n", outputPath.c_str(),
+                     image.GetLastError()[0] ? image.GetLastError() : "cannot write the file");
+        return 0;
+    }
+    return 1;
+}
+
+int32_t ConvertFile(const ToolOptions& options, const std::string& inputPath,
+                    const std::string& outputPath) {
+    if (!HasSupportedImageExtension(inputPath)) {
+        std::printf("[ERROR] \"%s\" is not a valid input image file.\n", inputPath.c_str());
+        return 0;
+    }
+    if (!HasSupportedImageExtension(outputPath)) {
+        std::printf("[ERROR] \"%s\" is not a valid output image file.\n", outputPath.c_str());
+        return 0;
+    }
+    if (strcasecmp(inputPath.c_str(), outputPath.c_str()) == 0) {
+        const std::string copy = MakeTempPath(SplitPath(inputPath).ext);
+        if (copy.empty() || !CopyFileReplacing(inputPath, copy)) {
+            std::printf("[ERROR] Failed to load \"%s\" file.\n", inputPath.c_str());
+            return 0;
+        }
+        const int32_t result = ConvertImage(options, copy, outputPath);
+        unlink(copy.c_str());
+        return result;
+    }
+    return ConvertImage(options, inputPath, outputPath);
+}
+
+}  // namespace sheetmend

@@ -1,0 +1,42 @@
+#include "pipeline/image_files.h"
+
+#include <cstdio>
+
+#include "image/formats.h"
+#include "image/raster_image.h"
+
+namespace sheetmend {
+
+bool LoadImageFile(const std::string& path, RasterImage& image) {
+    uint32_t code = ImageTypeFromExtension(path);
+    if (code == kFormatUnknown) code = ImageTypeFromContent(path.c_str());
+    if (code == kFormatUnknown) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "unknown image format of %s\n", path.c_str());
+        return false;
+    }
+    if (image.Load(path.c_str(), code) && image.IsValid()) return true;
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\nerror loading %s\n",
+                 image.GetLastError()[0] ? image.GetLastError() : "cannot read the file",
+                 path.c_str());
+    return false;
+}
+
+bool SaveImageFile(const std::string& path, RasterImage& image) {
+    const uint32_t code = ImageTypeFromExtension(path);
+    if (code == kFormatUnknown) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "unknown extension for %s\n", path.c_str());
+        return false;
+    }
+    // JPEG and GIF need the same preparation as in the plain conversion; the
+    // other formats take the page as it is, with its own codec options.
+    if (code == kFormatJpeg || code == kFormatGif) PrepareForOutputFormat(image, code);
+    if (image.Save(path.c_str(), code)) return true;
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\nerror saving %s\n", image.GetLastError(), path.c_str());
+    return false;
+}
+
+}  // namespace sheetmend

@@ -1,0 +1,75 @@
+// Shared pieces of the end-to-end tests: pages drawn in code and saved with
+// the image library, and helpers to read back what the program wrote.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <regex>
+#include <string>
+
+#include "image/formats.h"
+#include "image/raster_image.h"
+#include "tests/support/external_tools.h"
+#include "tests/support/run_program.h"
+
+namespace sheetmend::testing {
+
+// A w x h 24-bit page: white with a dark rectangle in the middle and a
+// grey band, at the given resolution.
+inline RasterImage DrawColourPage(uint32_t w, uint32_t h, int32_t dpi = 300) {
+    RasterImage img(w, h, 24);
+    img.SetXDpi(dpi);
+    img.SetYDpi(dpi);
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) {
+            RgbQuad c{255, 255, 255, 0};
+            if (x > w / 4 && x < 3 * w / 4 && y > h / 4 && y < 3 * h / 4) c = RgbQuad{40, 30, 20, 0};
+            if (y < h / 8) c = RgbQuad{128, 128, 128, 0};
+            img.SetPixelColor(static_cast<int32_t>(x), static_cast<int32_t>(y), c);
+        }
+    return img;
+}
+
+// A 1-bit page (palette black, white) with a black cross.
+inline RasterImage DrawBitonalPage(uint32_t w, uint32_t h) {
+    RasterImage img(w, h, 1);
+    img.SetPaletteColor(0, 0, 0, 0);
+    img.SetPaletteColor(1, 255, 255, 255);
+    img.Clear(1);
+    for (uint32_t x = 0; x < w; ++x) img.SetPixelIndex(static_cast<int32_t>(x), static_cast<int32_t>(h / 2), 0);
+    for (uint32_t y = 0; y < h; ++y) img.SetPixelIndex(static_cast<int32_t>(w / 3), static_cast<int32_t>(y), 0);
+    return img;
+}
+
+inline void SaveOrFail(RasterImage& img, const std::string& path) {
+    RasterImage copy(img);
+    ASSERT_TRUE(copy.Save(path.c_str(), ImageTypeFromExtension(path))) << path << ": " << copy.GetLastError();
+}
+
+inline RasterImage LoadOrFail(const std::string& path) {
+    RasterImage img;
+    EXPECT_TRUE(img.Load(path.c_str(), 0)) << path << ": " << img.GetLastError();
+    return img;
+}
+
+inline bool Exists(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+// Lines of text that match the timing line, counted.
+inline int TimingLines(const std::string& out) {
+    static const std::regex line(R"(\[Message\] Total used (\d+)ms \((\d+\.\d\d)s\)\.\n)");
+    int n = 0;
+    for (auto it = std::sregex_iterator(out.begin(), out.end(), line); it != std::sregex_iterator(); ++it) {
+        const long ms = std::stol((*it)[1]);
+        char expected[32];
+        std::snprintf(expected, sizeof expected, "%.2f", ms * 0.001);
+        EXPECT_EQ((*it)[2].str(), expected);
+        ++n;
+    }
+    return n;
+}
+
+}  // namespace sheetmend::testing
