@@ -77,6 +77,7 @@ int main(int argc, char** argv) {
     rotated.SetBackgroundIndex(255);
     if (skew != 0.0f) rotated.Rotate(skew);
     rotated.Crop(0, 0, W, H);
+    rotated.SetBackgroundIndex(-1);  // paper, not a transparent colour
     rotated.SetXDpi(300);
     rotated.SetYDpi(300);
 

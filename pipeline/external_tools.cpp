@@ -158,6 +158,9 @@ bool ExternalDeskewStep(const ToolOptions&, RasterImage& image, double scanRange
     // The tool always receives a black-and-white page; the name keeps the
     // extension of the original depth.
     BinarizePage(image);
+    // Netpbm has no transparency: an alpha plane would only make the
+    // exchange fail, and a black-and-white page for the tool has no use for it.
+    image.AlphaDelete();
     const int32_t xDpi = image.GetXDpi(), yDpi = image.GetYDpi();
     const uint32_t start = TickCountMs();
 

@@ -50,6 +50,7 @@ RasterImage TurnedPage(double degrees, uint32_t bpp) {
             if (band < 20 && uy - 250 - 45 * std::floor(band) < 6) Put(page, x, y, kBlack);
         }
     if (bpp == 8) page.DecreaseBpp(8, false);
+    if (bpp == 32) page.AlphaCreate();  // an RGBA file: opaque, but with an alpha channel
     return page;
 }
 
@@ -78,12 +79,13 @@ class ExternalTools : public ::testing::Test {
 
 TEST_F(ExternalTools, DeskewStraightensATurnedPage) {
     // A 24-bit page goes to the tool as a bitmap named .ppm, an 8-bit one as
-    // .pgm; with a scan range the tool gets it as 5.00.
+    // .pgm; with a scan range the tool gets it as 5.00. A page with an alpha
+    // channel is deskewed too (Netpbm has none: it is dropped).
     struct Case {
         uint32_t bpp;
         std::vector<std::string> extra;
     };
-    for (const Case& c : {Case{24, {}}, Case{8, {"-skewrange", "5"}}}) {
+    for (const Case& c : {Case{24, {}}, Case{8, {"-skewrange", "5"}}, Case{32, {}}}) {
         SCOPED_TRACE(c.bpp);
         RasterImage turned = TurnedPage(2.0, c.bpp);
         ASSERT_NEAR(FirstBarAngle(turned), 2.0, 0.2);
