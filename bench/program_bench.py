@@ -52,6 +52,12 @@ OPERATIONS = [
     ("deskew", ["-deskew"], ".png", None, ["-deskew", "40%"]),
 ]
 
+# Operations that a second peer does alone: unpaper on the page as Netpbm, the
+# file kind the deskew step hands it.
+UNPAPER = "/usr/bin/unpaper"
+SECOND_PEERS = {"deskew": "unpaper"}
+NETPBM = {1: ".pbm", 8: ".pgm", 24: ".ppm"}
+
 
 def run(cmd, **kw):
     return subprocess.run(cmd, check=True, **kw)
@@ -93,7 +99,8 @@ def main():
     try:
         for _, depth, name, _ in PAGES:
             run([maker, os.path.join(work, name), str(depth)])
-        print(f"{'operation':22} {'page':6} {'median':>9} {'x floor':>8} {'x peer':>8}")
+            run([MAGICK, os.path.join(work, name), os.path.join(work, "page" + NETPBM[depth])])
+        print(f"{'operation':22} {'page':6} {'median':>9} {'x floor':>8} {'x peer':>8} {'x peer 2':>9}")
         for page, depth, name, floor_opts in PAGES:
             src = os.path.join(work, name)
             ext = os.path.splitext(name)[1]
@@ -107,9 +114,14 @@ def main():
                 cmds = [floor_cmd, " ".join([quote(sheetmend)] + opts + [quote(src), quote(out)])]
                 if peer:
                     cmds.append(" ".join([MAGICK, quote(src)] + [quote(p) for p in peer] + [quote(out)]))
+                second = SECOND_PEERS.get(op)
+                if second == "unpaper":
+                    pnm = os.path.join(work, "page" + NETPBM[depth])
+                    cmds.append(" ".join([UNPAPER, quote(pnm), quote(os.path.join(work, "out" + NETPBM[depth]))]))
                 times = hyperfine(cmds, args.runs, work)
                 ratio_peer = f"{times[1] / times[2]:8.2f}" if peer else f"{'-':>8}"
-                print(f"{op:22} {page:6} {times[1] * 1000:7.0f}ms {times[1] / times[0]:8.2f} {ratio_peer}",
+                ratio_second = f"{times[1] / times[3]:9.2f}" + f" ({second})" if second else f"{'-':>9}"
+                print(f"{op:22} {page:6} {times[1] * 1000:7.0f}ms {times[1] / times[0]:8.2f} {ratio_peer} {ratio_second}",
                       flush=True)
     finally:
         shutil.rmtree(work, ignore_errors=True)

@@ -27,12 +27,12 @@ size_t ExpandInputPattern(const std::string& pattern, std::vector<FilePair>& lis
     return list.size();
 }
 
-void AssignOutputPaths(const std::string& outputSpec, std::vector<FilePair>& list) {
+void AssignOutputPaths(const std::string& outputPattern, std::vector<FilePair>& list) {
     if (list.empty()) return;
-    const PathParts spec = SplitPath(outputSpec);
-    std::string dir = DirectoryExists(outputSpec) ? outputSpec : spec.drive + spec.dir;
+    const PathParts pattern = SplitPath(outputPattern);
+    std::string dir = DirectoryExists(outputPattern) ? outputPattern : pattern.drive + pattern.dir;
     if (!dir.empty() && dir.back() != '/') dir += '/';
-    const std::string ext = spec.ext.empty() ? ".pdf" : spec.ext;
+    const std::string ext = pattern.ext.empty() ? ".pdf" : pattern.ext;
     for (FilePair& pair : list) {
         if (!pair.output.empty()) continue;
         pair.output = MakePath("", dir, SplitPath(pair.input).name, ext);

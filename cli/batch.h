@@ -19,10 +19,10 @@ struct FilePair {
 // the pattern's final component, in name order. Returns the list's length.
 size_t ExpandInputPattern(const std::string& pattern, std::vector<FilePair>& list);
 
-// Gives every pair without an output: the output folder (the spec itself when
+// Gives every pair without an output: the output folder (the pattern itself when
 // it is an existing directory, else its directory part), the input's name and
-// the spec's extension (".pdf" when it has none).
-void AssignOutputPaths(const std::string& outputSpec, std::vector<FilePair>& list);
+// the pattern's extension (".pdf" when it has none).
+void AssignOutputPaths(const std::string& outputPattern, std::vector<FilePair>& list);
 
 // Turns `path` into a name that does not exist yet: name000, name001, ...
 // Returns false when no free name was found in a million tries.

@@ -17,7 +17,7 @@ inline constexpr int32_t kLangCapacity = 200;
 struct ToolOptions {
     std::vector<std::string> arguments;  // every command-line word, program path first
     std::string inputPath;               // file, directory or wildcard pattern
-    std::string outputPath;              // output file or output spec
+    std::string outputPath;              // output file or output pattern
     int32_t version = 0;
     int32_t help = 0;
     int32_t verbose = 0;  // enables LogMessage; no option sets it

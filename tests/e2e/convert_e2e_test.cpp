@@ -103,7 +103,7 @@ TEST_F(Convert, CorruptInputFailsAndTheBatchGoesOn) {
     ProgramResult r = Run({"-flip", "in/*.png", "out.png"});
     EXPECT_NE(r.out.find("[ERROR] Failed to load \"in/a.png\" file.\n"), std::string::npos) << r.out;
     EXPECT_EQ(r.status, 1);  // the last pair succeeded
-    // The output spec gives folder and extension; each output is named after its input.
+    // The output pattern gives folder and extension; each output is named after its input.
     EXPECT_FALSE(Exists(dir.File("a.png")));
     EXPECT_TRUE(Exists(dir.File("b.png")));
 }
