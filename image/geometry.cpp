@@ -7,6 +7,7 @@
 // outside the source follow the background rules of GetPixelIndex and
 // GetPixelColor. The kernels below work on raw rows and fall back to the
 // accessors only for the rare reads from outside the source.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -180,34 +181,50 @@ bool RasterImage::Rotate(float angle, RasterImage* destination) {
     const auto y1 = static_cast<int64_t>(bottom);
     const auto x0 = static_cast<int64_t>(left);
     const auto x1 = static_cast<int64_t>(right);
-    uint32_t newY = 0;
-    for (int64_t y = y0; y <= y1; ++y, ++newY) {
-        if (newY >= newHeight) break;
-        uint8_t* dst = out.RowPtr(newY);
-        uint32_t newX = 0;
-        for (int64_t x = x0; x <= x1; ++x, ++newX) {
-            if (newX >= newWidth) break;
-            const auto ox = static_cast<int64_t>(static_cast<double>(x) * c + static_cast<double>(y) * s + 0.5);
-            const auto oy = static_cast<int64_t>(static_cast<double>(y) * c - static_cast<double>(x) * s + 0.5);
-            const bool inside = ox >= 0 && oy >= 0 && ox < sw && oy < sh;
-            if (bpp == 24) {
-                uint8_t* d = dst + 3 * static_cast<size_t>(newX);
-                if (inside) {
-                    std::memcpy(d, RowPtr(static_cast<uint32_t>(oy)) + 3 * ox, 3);
-                } else {
-                    d[0] = outsideColor.blue;
-                    d[1] = outsideColor.green;
-                    d[2] = outsideColor.red;
+    // Destination pixel (newX, newY) shows the source pixel that maps to
+    // (x0 + newX, y0 + newY). The destination is walked in square tiles so
+    // that a steep angle, which reads the source down its columns, still
+    // finds the rows it reads in the cache.
+    const uint32_t rows =
+        y1 < y0 ? 0 : static_cast<uint32_t>(std::min<int64_t>(newHeight, y1 - y0 + 1));
+    const uint32_t cols =
+        x1 < x0 ? 0 : static_cast<uint32_t>(std::min<int64_t>(newWidth, x1 - x0 + 1));
+    constexpr uint32_t kTile = 64;
+    for (uint32_t ty = 0; ty < rows; ty += kTile) {
+        const uint32_t tyEnd = std::min(rows, ty + kTile);
+        for (uint32_t tx = 0; tx < cols; tx += kTile) {
+            const uint32_t txEnd = std::min(cols, tx + kTile);
+            for (uint32_t newY = ty; newY < tyEnd; ++newY) {
+                const auto y = static_cast<double>(y0 + newY);
+                uint8_t* dst = out.RowPtr(newY);
+                for (uint32_t newX = tx; newX < txEnd; ++newX) {
+                    const auto x = static_cast<double>(x0 + newX);
+                    const auto ox = static_cast<int64_t>(x * c + y * s + 0.5);
+                    const auto oy = static_cast<int64_t>(y * c - x * s + 0.5);
+                    const bool inside = ox >= 0 && oy >= 0 && ox < sw && oy < sh;
+                    if (bpp == 24) {
+                        uint8_t* d = dst + 3 * static_cast<size_t>(newX);
+                        if (inside) {
+                            const uint8_t* p = RowPtr(static_cast<uint32_t>(oy)) + 3 * ox;
+                            d[0] = p[0];
+                            d[1] = p[1];
+                            d[2] = p[2];
+                        } else {
+                            d[0] = outsideColor.blue;
+                            d[1] = outsideColor.green;
+                            d[2] = outsideColor.red;
+                        }
+                    } else {
+                        const uint8_t v = inside ? px::GetIndex(RowPtr(static_cast<uint32_t>(oy)),
+                                                                static_cast<uint32_t>(ox), bpp)
+                                                 : outsideIndex;
+                        px::SetIndex(dst, newX, bpp, v);
+                    }
+                    if (alpha_ && inside) {
+                        out.GetAlphaPlane()[static_cast<size_t>(newY) * newWidth + newX] =
+                            alpha_[static_cast<size_t>(oy) * GetWidth() + static_cast<size_t>(ox)];
+                    }
                 }
-            } else {
-                const uint8_t v = inside ? px::GetIndex(RowPtr(static_cast<uint32_t>(oy)),
-                                                        static_cast<uint32_t>(ox), bpp)
-                                         : outsideIndex;
-                px::SetIndex(dst, newX, bpp, v);
-            }
-            if (alpha_ && inside) {
-                out.GetAlphaPlane()[static_cast<size_t>(newY) * newWidth + newX] =
-                    alpha_[static_cast<size_t>(oy) * GetWidth() + static_cast<size_t>(ox)];
             }
         }
     }
@@ -394,9 +411,16 @@ bool RasterImage::Mirror(bool mirrorSelection, bool mirrorAlpha) {
         const uint8_t* s = RowPtr(y);
         uint8_t* d = out.RowPtr(y);
         switch (bpp) {
-            case 24:
-                for (uint32_t x = 0; x < W; ++x) std::memcpy(d + 3 * x, s + 3 * (W - 1 - x), 3);
+            case 24: {
+                const uint8_t* from = s + 3 * static_cast<size_t>(W);
+                for (uint32_t x = 0; x < W; ++x, d += 3) {
+                    from -= 3;
+                    d[0] = from[0];
+                    d[1] = from[1];
+                    d[2] = from[2];
+                }
                 break;
+            }
             case 8:
                 for (uint32_t x = 0; x < W; ++x) d[x] = s[W - 1 - x];
                 break;

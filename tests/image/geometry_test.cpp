@@ -139,6 +139,14 @@ TEST(GeometryFastPaths, RotateMatchesAccessors) {
                 ASSERT_TRUE(withBackground.Rotate(angle));
                 EXPECT_TRUE(SamePixels(withBackground, RefRotate(src, angle)));
             }
+    // Larger than one 64 x 64 tile in both directions, with partial tiles.
+    for (uint32_t bpp : kDepths)
+        for (float angle : {90.0f, -33.0f}) {
+            RasterImage src = RandomImage(157, 131, bpp, ++seed);
+            RasterImage fast(src);
+            ASSERT_TRUE(fast.Rotate(angle));
+            EXPECT_TRUE(SamePixels(fast, RefRotate(src, angle))) << bpp << " " << angle;
+        }
 }
 
 TEST(GeometryFastPaths, QuarterTurnsMirrorAndCropMatchAccessors) {
