@@ -32,7 +32,7 @@ PAGES = [
 OPERATIONS = [
     ("threshold auto", ["-threshold", "0"], ".png", None, None),
     ("threshold 128", ["-threshold", "128"], ".png", None, ["-threshold", "50%"]),
-    ("grey (bitcount 8)", ["-bitcount", "8"], None, ["rgb24"], ["-colorspace", "gray"]),
+    ("bitcount 8", ["-bitcount", "8"], ".png", ["rgb24"], None),
     ("dither 0", ["-dither", "0"], ".png", ["rgb24", "grey8"], ["-dither", "FloydSteinberg", "-monochrome"]),
     ("dither 1", ["-dither", "1"], ".png", ["rgb24", "grey8"], ["-ordered-dither", "o4x4"]),
     ("resize half", ["-width", "1240"], None, None, ["-resize", "1240x"]),
