@@ -166,6 +166,32 @@ bool DecodeAs(RasterImage& self, ByteStream* stream, uint32_t code) {
 
 }  // namespace
 
+bool RasterImage::BeginDecode(const ByteStream* stream) {
+    if (!stream) {
+        SetLastError("null file handler");
+        return false;
+    }
+    // The caller's settings came along; what describes a file starts afresh.
+    SetBackgroundIndex(-1);
+    SetXDpi(96);
+    SetYDpi(96);
+    SetNumFrames(0);
+    SetOffset(0, 0);
+    return true;
+}
+
+bool RasterImage::BeginEncode(const ByteStream* stream) {
+    if (!stream) {
+        SetLastError("null file handler");
+        return false;
+    }
+    if (!IsValid()) {
+        SetLastError("null image!!!");
+        return false;
+    }
+    return true;
+}
+
 bool RasterImage::Decode(ByteStream* stream, uint32_t code) {
     if (!stream) {
         SetLastError("null file handler");

@@ -316,6 +316,13 @@ protected:
     // Forgets borrowed buffers of a ghost without freeing them.
     void ReleaseGhost();
     void ClearNearestCache() { info_.lastValid = false; }
+    // The start of a codec's Decode: refuses a missing stream ("null file
+    // handler") and resets what describes a file (background, resolution,
+    // page count, offset) while the caller's settings stay.
+    bool BeginDecode(const ByteStream* stream);
+    // The start of a codec's Encode: refuses a missing stream and an empty
+    // image ("null image!!!").
+    bool BeginEncode(const ByteStream* stream);
 
     uint8_t* dib_ = nullptr;
     BitmapInfoHeader head_{};

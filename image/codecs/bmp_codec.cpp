@@ -9,16 +9,7 @@
 namespace sheetmend {
 
 bool BmpImage::Decode(ByteStream* stream) {
-    if (!stream) {
-        SetLastError("null file handler");
-        return false;
-    }
-    // The caller's settings came along; what describes a file starts afresh.
-    SetBackgroundIndex(-1);
-    SetXDpi(96);
-    SetYDpi(96);
-    SetNumFrames(0);
-    SetOffset(0, 0);
+    if (!BeginDecode(stream)) return false;
     BufferedReader in(stream);
     const int64_t start = in.Tell();
     uint8_t head[14];
@@ -37,14 +28,7 @@ bool BmpImage::Decode(ByteStream* stream) {
 }
 
 bool BmpImage::Encode(ByteStream* stream) {
-    if (!stream) {
-        SetLastError("null file handler");
-        return false;
-    }
-    if (!IsValid()) {
-        SetLastError("null image!!!");
-        return false;
-    }
+    if (!BeginEncode(stream)) return false;
     const uint64_t dibSize = DibWriteSize(*this, false);
     const bool bgra = GetBpp() == 24 && HasAlpha();
     const uint32_t offBits = 14 + 40 + (bgra ? 0 : GetPaletteSize());

@@ -372,16 +372,7 @@ bool GifReader::Run() {
 }  // namespace
 
 bool GifImage::Decode(ByteStream* stream) {
-    if (!stream) {
-        SetLastError("null file handler");
-        return false;
-    }
-    // The caller's settings came along; what describes a file starts afresh.
-    SetBackgroundIndex(-1);
-    SetXDpi(96);
-    SetYDpi(96);
-    SetNumFrames(0);
-    SetOffset(0, 0);
+    if (!BeginDecode(stream)) return false;
     GifReader reader(*this, stream);
     return reader.Run();
 }
@@ -452,14 +443,7 @@ bool WriteFrame(ByteStream* out, const RasterImage& frame, const RasterImage& sc
 }  // namespace
 
 bool GifImage::Encode(ByteStream* stream) {
-    if (!stream) {
-        SetLastError("null file handler");
-        return false;
-    }
-    if (!IsValid()) {
-        SetLastError("null image!!!");
-        return false;
-    }
+    if (!BeginEncode(stream)) return false;
     std::vector<const RasterImage*> frames;
     for (int32_t i = 0; i < GetFrameCount(); ++i) {
         const RasterImage* f = GetFrameImage(i);

@@ -36,16 +36,7 @@ constexpr uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0
 }  // namespace
 
 bool IcoImage::Decode(ByteStream* stream) {
-    if (!stream) {
-        SetLastError("null file handler");
-        return false;
-    }
-    // The caller's settings came along; what describes a file starts afresh.
-    SetBackgroundIndex(-1);
-    SetXDpi(96);
-    SetYDpi(96);
-    SetNumFrames(0);
-    SetOffset(0, 0);
+    if (!BeginDecode(stream)) return false;
     BufferedReader in(stream);
     const int64_t start = in.Tell();
     uint8_t dir[6];
@@ -107,14 +98,7 @@ bool IcoImage::Decode(ByteStream* stream) {
 }
 
 bool IcoImage::Encode(ByteStream* stream) {
-    if (!stream) {
-        SetLastError("null file handler");
-        return false;
-    }
-    if (!IsValid()) {
-        SetLastError("null image!!!");
-        return false;
-    }
+    if (!BeginEncode(stream)) return false;
     const uint32_t w = GetWidth(), h = GetHeight();
     if (w > 256 || h > 256) {
         SetLastError("ICO: an icon can be at most 256 x 256 pixels");

@@ -66,14 +66,7 @@ bool JasperImage::Decode(ByteStream* stream, uint32_t code) {
 }
 
 bool JasperImage::Encode(ByteStream* stream, uint32_t code) {
-    if (!stream) {
-        SetLastError("null file handler");
-        return false;
-    }
-    if (!IsValid()) {
-        SetLastError("null image!!!");
-        return false;
-    }
+    if (!BeginEncode(stream)) return false;
     const bool rgb = GetBpp() == 24;
     const bool grey = jasper::IsGreyImage(*this);
     switch (code) {

@@ -407,16 +407,7 @@ bool JpegWriter::Run() {
 }  // namespace
 
 bool JpegImage::Decode(ByteStream* stream) {
-    if (!stream) {
-        SetLastError("null file handler");
-        return false;
-    }
-    // The caller's settings came along; what describes a file starts afresh.
-    SetBackgroundIndex(-1);
-    SetXDpi(96);
-    SetYDpi(96);
-    SetNumFrames(0);
-    SetOffset(0, 0);
+    if (!BeginDecode(stream)) return false;
     JpegReader reader(*this, stream, info_.jpegScale);
     return reader.Run();
 }
@@ -426,14 +417,7 @@ bool JpegImage::Decode(ByteStream* stream) {
 // tables, 0x10 progressive, 0x40 input smoothing, 0x1000 chroma sampling 2x1,
 // 0x2000 sampling 1x1 (2x2 otherwise). Density is written in dots per inch.
 bool JpegImage::Encode(ByteStream* stream) {
-    if (!stream) {
-        SetLastError("null file handler");
-        return false;
-    }
-    if (!IsValid()) {
-        SetLastError("null image!!!");
-        return false;
-    }
+    if (!BeginEncode(stream)) return false;
     if (GetBpp() != 24 && !(GetBpp() == 8 && IsGrayScale())) {
         SetLastError("JPEG can save only RGB or GreyScale images");
         return false;

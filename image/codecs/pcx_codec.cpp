@@ -241,14 +241,7 @@ bool PcxImage::Decode(ByteStream* stream) {
 }
 
 bool PcxImage::Encode(ByteStream* stream) {
-    if (!stream) {
-        SetLastError("null file handler");
-        return false;
-    }
-    if (!IsValid()) {
-        SetLastError("null image!!!");
-        return false;
-    }
+    if (!BeginEncode(stream)) return false;
     const uint32_t bpp = GetBpp(), width = GetWidth(), height = GetHeight();
     if (width > 0xFFFF || height > 0xFFFF) {
         SetLastError("PCX: image too large for the format");

@@ -615,29 +615,13 @@ bool PngWriter::Run() {
 }  // namespace
 
 bool PngImage::Decode(ByteStream* stream) {
-    if (!stream) {
-        SetLastError("null file handler");
-        return false;
-    }
-    // The caller's settings came along; what describes a file starts afresh.
-    SetBackgroundIndex(-1);
-    SetXDpi(96);
-    SetYDpi(96);
-    SetNumFrames(0);
-    SetOffset(0, 0);
+    if (!BeginDecode(stream)) return false;
     PngReader reader(*this, stream);
     return reader.Run();
 }
 
 bool PngImage::Encode(ByteStream* stream) {
-    if (!stream) {
-        SetLastError("null file handler");
-        return false;
-    }
-    if (!IsValid()) {
-        SetLastError("null image!!!");
-        return false;
-    }
+    if (!BeginEncode(stream)) return false;
     PngWriter writer(*this, stream);
     if (!writer.Run()) {
         SetLastError("Error saving PNG file");

@@ -263,14 +263,7 @@ bool TgaImage::Decode(ByteStream* stream) {
 }
 
 bool TgaImage::Encode(ByteStream* stream) {
-    if (!stream) {
-        SetLastError("null file handler");
-        return false;
-    }
-    if (!IsValid()) {
-        SetLastError("null image!!!");
-        return false;
-    }
+    if (!BeginEncode(stream)) return false;
     const uint32_t bpp = GetBpp();
     if (bpp != 8 && bpp != 24) {
         SetLastError("Bit depth must be 8 or 24");

@@ -37,6 +37,22 @@ inline bool DecodeBytes(const Bytes& data, uint32_t code, RasterImage* out = nul
     return ok;
 }
 
+// Encodes `image` as format `code` into memory; empty on failure.
+inline Bytes EncodeToBytes(RasterImage& image, uint32_t code) {
+    MemoryStream out;
+    out.Open();
+    if (!image.Encode(&out, code)) return {};
+    const uint8_t* data = out.GetBuffer(false);
+    return Bytes(data, data + out.Size());
+}
+
+// The same where the test needs the encoder to succeed.
+inline Bytes EncodeExpectingSuccess(RasterImage& image, uint32_t code) {
+    Bytes bytes = EncodeToBytes(image, code);
+    EXPECT_FALSE(bytes.empty()) << image.GetLastError();
+    return bytes;
+}
+
 inline void ForEachMutation(const Bytes& valid, uint32_t seed, const std::function<void(const Bytes&)>& fn) {
     std::mt19937 rng(seed);
     // Every truncation near the start, then a spread over the rest.

@@ -23,15 +23,6 @@ namespace sheetmend::testing {
 // only wait for each other, and the tiny test pictures gain nothing.
 inline const bool kImageMagickSingleThreaded = setenv("MAGICK_THREAD_LIMIT", "1", 0) == 0;
 
-// Encodes `image` as format `code` into memory; empty on failure.
-inline Bytes EncodeToBytes(RasterImage& image, uint32_t code) {
-    MemoryStream out;
-    out.Open();
-    if (!image.Encode(&out, code)) return {};
-    const uint8_t* data = out.GetBuffer(false);
-    return Bytes(data, data + out.Size());
-}
-
 inline bool DecodeFromBytes(const Bytes& data, uint32_t code, RasterImage& image) {
     Bytes copy = data;
     MemoryStream in(copy.empty() ? nullptr : copy.data(), copy.size());

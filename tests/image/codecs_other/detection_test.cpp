@@ -14,14 +14,6 @@
 namespace sheetmend::testing {
 namespace {
 
-Bytes Encode(RasterImage& img, uint32_t code) {
-    MemoryStream out;
-    out.Open();
-    EXPECT_TRUE(img.Encode(&out, code)) << img.GetLastError();
-    const uint8_t* p = out.GetBuffer(false);
-    return Bytes(p, p + out.Size());
-}
-
 RasterImage Grey(uint32_t w, uint32_t h) {
     RasterImage img = RandomImage(w, h, 8, 77);
     img.SetGrayPalette();
@@ -46,7 +38,7 @@ TEST(OtherCodecDetection, FindsEachFormatByContent) {
     };
     for (const auto& c : cases) {
         RasterImage found;
-        ASSERT_TRUE(DecodeBytes(Encode(*c.image, c.code), 0, &found))
+        ASSERT_TRUE(DecodeBytes(EncodeExpectingSuccess(*c.image, c.code), 0, &found))
             << "format " << c.code << ", " << c.image->GetBpp()
             << " bits: " << found.GetLastError();
         EXPECT_EQ(found.GetType(), c.code) << c.image->GetBpp() << " bits";
@@ -100,7 +92,7 @@ TEST(OtherCodecDetection, TextAndTruncatedFilesAreNotTakenForSignaturelessFormat
     // is not taken for another of these signatureless formats.
     RasterImage rgb = RandomImage(9, 7, 24, 4);
     RasterImage bw = RandomImage(30, 7, 1, 5);
-    const Bytes files[] = {Encode(rgb, kFormatTga), Encode(bw, kFormatWbmp)};
+    const Bytes files[] = {EncodeExpectingSuccess(rgb, kFormatTga), EncodeExpectingSuccess(bw, kFormatWbmp)};
     for (const Bytes& file : files) {
         for (size_t n = 0; n < file.size(); ++n) {
             const Bytes cut(file.begin(), file.begin() + static_cast<ptrdiff_t>(n));

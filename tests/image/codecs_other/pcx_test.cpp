@@ -15,14 +15,6 @@
 namespace sheetmend::testing {
 namespace {
 
-Bytes Encode(RasterImage& img, uint32_t code) {
-    MemoryStream out;
-    out.Open();
-    EXPECT_TRUE(img.Encode(&out, code)) << img.GetLastError();
-    const uint8_t* p = out.GetBuffer(false);
-    return Bytes(p, p + out.Size());
-}
-
 // A 128-byte header for the given layout.
 Bytes PcxHeader(uint8_t bitsPerPixel, uint8_t planes, uint16_t w, uint16_t h,
                 uint16_t bytesPerLine) {
@@ -53,7 +45,7 @@ TEST(PcxCodec, RoundTripsEveryDepth) {
             src.SetXDpi(300);
             src.SetYDpi(150);
             RasterImage back;
-            ASSERT_TRUE(DecodeBytes(Encode(src, kFormatPcx), kFormatPcx, &back))
+            ASSERT_TRUE(DecodeBytes(EncodeExpectingSuccess(src, kFormatPcx), kFormatPcx, &back))
                 << back.GetLastError();
             EXPECT_TRUE(SamePixels(src, back)) << bpp << " bits, width " << width;
             EXPECT_TRUE(PaddingIsZero(back));
@@ -75,7 +67,7 @@ TEST(PcxCodec, ImageMagickReadsOurFilesAtFourToTwentyFourBits) {
     for (uint32_t bpp : {4u, 8u, 24u}) {
         RasterImage src = RandomImage(33, 9, bpp, bpp + 7);
         const std::string file = dir.File("ours.pcx");
-        ASSERT_TRUE(WriteFileBytes(file, Encode(src, kFormatPcx)));
+        ASSERT_TRUE(WriteFileBytes(file, EncodeExpectingSuccess(src, kFormatPcx)));
         Pnm theirs;
         ASSERT_TRUE(DecodeWithImageMagick(file, &theirs)) << bpp;
         EXPECT_TRUE(MatchesPnm(src, theirs)) << bpp << " bits";
@@ -126,7 +118,7 @@ TEST(PcxCodec, MonochromeKeepsThePictureWhateverThePaletteOrder) {
     RasterImage src = RandomImage(21, 3, 1, 8);
     src.SetPaletteColor(0, 255, 255, 255);
     src.SetPaletteColor(1, 0, 0, 0);
-    const Bytes file = Encode(src, kFormatPcx);
+    const Bytes file = EncodeExpectingSuccess(src, kFormatPcx);
     // The first scanline starts at byte 128; pixels 0..7 of the top row are
     // the complement of the indices, since a set bit is white.
     const uint8_t first = file[128] >= 0xC0 ? file[129] : file[128];
