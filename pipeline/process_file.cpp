@@ -6,10 +6,12 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "ocr/engine_runner.h"
 #include "pipeline/convert.h"
 #include "pipeline/external_tools.h"
 #include "pipeline/remove_black_lines.h"
 #include "pipeline/trim_margins.h"
+#include "platform/temp_files.h"
 
 namespace sheetmend {
 
@@ -49,7 +51,17 @@ int32_t ProcessFile(ToolOptions& options, const std::string& inputPath,
     struct stat st;
     if (stat(inputPath.c_str(), &st) != 0) return 0;
 
-    if (options.ocr) return NotAvailable("-ocr");
+    if (options.ocr) {
+        // With -deskew or -despeckle the engine reads a cleaned one-bit copy
+        // of the page; the bit count stays 1 for the rest of the batch.
+        std::string page = inputPath;
+        if (options.deskew || options.despeckle) {
+            const std::string cleaned = MakeTempPath(".png");
+            options.bitcount = 1;
+            if (!cleaned.empty() && ConvertFile(options, inputPath, cleaned)) page = cleaned;
+        }
+        return ocr::RunOcr(page, outputPath, 0, options);
+    }
     if (options.deskew2 || options.despeckle2) {
         NotAvailable(options.deskew2 ? "-deskew2" : "-despeckle2");
         return 0;
@@ -59,8 +71,8 @@ int32_t ProcessFile(ToolOptions& options, const std::string& inputPath,
     if (options.trimmargin)
         return TrimMargins(options, inputPath, outputPath, TrimColorFromText(options.trimcolor));
     if (options.boxobjects || options.removelongline >= 0 || options.removeshortline > 0)
-        return RemoveBlackLines(inputPath, outputPath, options.boxobjects != 0, options.removelongline,
-                                options.removeshortline);
+        return RemoveBlackLines(inputPath, outputPath, options.boxobjects != 0,
+                                options.removelongline, options.removeshortline);
     if (HasConversionOptions(options)) return ConvertFile(options, inputPath, outputPath);
     return 0;
 }

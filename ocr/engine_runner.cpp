@@ -1,0 +1,146 @@
+// The engine is a separate program. Its command line is the text the program
+// has always handed to the Windows command interpreter; here that text is
+// read as the interpreter would read it (outer quotes dropped, "> nul" meaning
+// standard output goes to /dev/null), split by the Windows rules and started
+// without a shell.
+#include "ocr/engine_runner.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "ocr/language_data.h"
+#include "ocr/run_and_wait.h"
+#include "platform/clock.h"
+#include "platform/executable.h"
+#include "platform/process.h"
+#include "platform/temp_files.h"
+
+namespace sheetmend::ocr {
+
+namespace {
+
+// The part of the command line inside the interpreter's outer quotes and
+// before the redirection.
+std::string InnerCommandLine(const std::string& engine, const std::string& inputPath,
+                             const std::string& outputBase, const std::string& arguments) {
+    // The program part of a line is split without escapes, so the engine's
+    // path is quoted plainly; EngineArguments puts the real path back.
+    return "\"" + engine + "\" " + QuoteArgument(inputPath) + " " + QuoteArgument(outputBase) +
+           " " + (arguments.empty() ? std::string("HOCR") : arguments);
+}
+
+std::string WithSlash(std::string dir) {
+    if (!dir.empty() && dir.back() != '/') dir += '/';
+    return dir;
+}
+
+}  // namespace
+
+int32_t FileExists(const std::string& path) {
+    if (path.empty()) return 0;
+    std::FILE* f = std::fopen(path.c_str(), "r");
+    if (!f) return 0;
+    std::fclose(f);
+    return 1;
+}
+
+std::string FindOcrEngine(const std::string& programDir) {
+    for (const char* name : kEngineNames) {
+        const std::string path = WithSlash(programDir) + name;
+        if (FileExists(path)) return path;
+    }
+    std::printf("[ERROR] Sorry, I can't find OCR application.\n");
+    return {};
+}
+
+std::string FindOcrEngine() {
+    const std::string dir = ExecutableDirectory();
+    if (dir.empty()) {
+        std::printf("[ERROR] Sorry, I can't find OCR application.\n");
+        return {};
+    }
+    return FindOcrEngine(dir);
+}
+
+std::string EngineCommandLine(const std::string& engine, const std::string& inputPath,
+                              const std::string& outputBase, const std::string& arguments) {
+    return "\"" + InnerCommandLine(engine, inputPath, outputBase, arguments) + " > nul\"";
+}
+
+std::vector<std::string> EngineArguments(const std::string& engine, const std::string& inputPath,
+                                         const std::string& outputBase,
+                                         const std::string& arguments) {
+    std::vector<std::string> args =
+        SplitCommandLine(InnerCommandLine(engine, inputPath, outputBase, arguments));
+    if (!args.empty()) args[0] = engine;
+    return args;
+}
+
+void RunOcrEngine(const std::string& engine, const std::string& inputPath,
+                  const std::string& outputBase, const std::string& arguments,
+                  const std::string& programDir) {
+    const uint32_t start = TickCountMs();
+    const std::string prefix = WithSlash(programDir);
+    RunArguments(EngineArguments(engine, inputPath, outputBase, arguments),
+                 {{"TESSDATA_PREFIX", prefix}}, true);
+    const auto elapsed = static_cast<int32_t>(TickCountMs() - start);
+    std::printf("[Message] OCR processing takes %dms (%.2fs)\n", elapsed, elapsed * 0.001);
+}
+
+void RunOcrEngine(const std::string& engine, const std::string& inputPath,
+                  const std::string& outputBase, const std::string& arguments) {
+    RunOcrEngine(engine, inputPath, outputBase, arguments, ExecutableDirectory());
+}
+
+int32_t RecognizePage(const std::string& inputPath, std::vector<OcrWord>& words,
+                      const std::string& language) {
+    const std::string engine = FindOcrEngine();
+    if (engine.empty()) return 0;
+    EnsureLanguageData(language);
+    std::string arguments;
+    if (!language.empty()) arguments = "-l " + language + " ";
+    arguments += "HOCR";
+    const std::string outputBase = MakeTempPath("");
+    if (outputBase.empty()) return 0;
+    RunOcrEngine(engine, inputPath, outputBase, arguments);
+
+    const std::string hocrPath = outputBase + ".html";
+    if (!FileExists(hocrPath)) {
+        std::printf("[ERROR] \"%s\" file is not exist.\n", hocrPath.c_str());
+        return 0;
+    }
+    std::string error;
+    if (!ReadHocr(hocrPath, words, &error)) {
+        std::printf("Could not load test file '%s'. Error='%s'. Exiting.\n", hocrPath.c_str(),
+                    error.c_str());
+        return 0;
+    }
+    unlink(hocrPath.c_str());
+    return 1;
+}
+
+int32_t OcrPage(const std::string& inputPath, const std::string& boxListPath,
+                const std::string& boxPicturePath, const std::string& language) {
+    std::vector<OcrWord> words;
+    const int32_t r = RecognizePage(inputPath, words, language);
+    if (words.empty()) return 0;
+    if (!boxPicturePath.empty()) DrawBoxPicture(inputPath, boxPicturePath, words);
+    std::FILE* f = std::fopen(boxListPath.c_str(), "ab");
+    if (!f) return 0;
+    WriteBoxList(f, words);
+    std::fclose(f);
+    return r;
+}
+
+int32_t RunOcr(const std::string& inputPath, const std::string& outputPath, int32_t pageIndex,
+               const ToolOptions& options) {
+    const std::string language = options.lang.empty() ? "eng" : options.lang;
+    const std::string boxList = BoxFilePath(outputPath, BoxFileForm::kBoxList, pageIndex);
+    const std::string boxPicture =
+        options.boxpic ? BoxFilePath(outputPath, BoxFileForm::kBoxPicture, pageIndex) : "";
+    OcrPage(inputPath, boxList, boxPicture, language);
+    return 1;
+}
+
+}  // namespace sheetmend::ocr
