@@ -13,6 +13,7 @@
 #include "ocr/run_and_wait.h"
 #include "platform/clock.h"
 #include "platform/executable.h"
+#include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/temp_files.h"
 
@@ -39,6 +40,8 @@ std::string WithSlash(std::string dir) {
 
 int32_t FileExists(const std::string& path) {
     if (path.empty()) return 0;
+    // A folder can be opened for reading here, but it is no file.
+    if (DirectoryExists(path)) return 0;
     std::FILE* f = std::fopen(path.c_str(), "r");
     if (!f) return 0;
     std::fclose(f);

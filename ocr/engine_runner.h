@@ -59,7 +59,8 @@ void RunOcrEngine(const std::string& engine, const std::string& inputPath,
 void RunOcrEngine(const std::string& engine, const std::string& inputPath,
                   const std::string& outputBase, const std::string& arguments);
 
-// 1 when the path is not empty and the file can be opened for reading.
+// 1 when the path is not empty and names a file (not a folder) that can be
+// opened for reading.
 int32_t FileExists(const std::string& path);
 
 }  // namespace sheetmend::ocr

@@ -19,7 +19,7 @@ namespace sheetmend::ocr {
 namespace {
 
 bool Readable(const std::string& path) {
-    if (path.empty()) return false;
+    if (path.empty() || DirectoryExists(path)) return false;
     std::FILE* f = std::fopen(path.c_str(), "r");
     if (!f) return false;
     std::fclose(f);
