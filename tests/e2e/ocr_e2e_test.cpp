@@ -1,0 +1,363 @@
+// "-ocr" end to end: with the real engine (tesseract behind ocr.exe) on a
+// page of large clear words drawn here, and with stand-in engines written as
+// shell scripts in a folder where the sheetmend binary is laid out alone.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <map>
+#include <sstream>
+
+#include "tests/e2e/e2e_support.h"
+
+namespace sheetmend::testing {
+namespace {
+
+struct InkBox {
+    int left = 1 << 30, top = 1 << 30, right = -1, bottom = -1;  // inclusive, top-down
+};
+
+struct BoxLine {
+    int left, top, width, height;
+    std::string text;
+};
+
+// The box list's lines, "l,t,w,h,text\r\n" each, with the form feeds that
+// end the pages counted.
+std::vector<BoxLine> ParseBoxList(const std::string& data, int* pages) {
+    std::vector<BoxLine> lines;
+    *pages = static_cast<int>(std::count(data.begin(), data.end(), '\f'));
+    std::string rest;
+    for (char c : data)
+        if (c != '\f') rest += c;
+    size_t pos = 0;
+    while (pos < rest.size()) {
+        const size_t end = rest.find("\r\n", pos);
+        EXPECT_NE(end, std::string::npos) << "line without CR LF";
+        if (end == std::string::npos) break;
+        const std::string line = rest.substr(pos, end - pos);
+        BoxLine b{};
+        int consumed = 0;
+        EXPECT_EQ(std::sscanf(line.c_str(), "%d,%d,%d,%d,%n", &b.left, &b.top, &b.width, &b.height,
+                              &consumed),
+                  4)
+            << line;
+        b.text = line.substr(static_cast<size_t>(consumed));
+        lines.push_back(b);
+        pos = end + 2;
+    }
+    return lines;
+}
+
+// Writes the shell script `path` and makes it executable.
+void WriteScript(const std::string& path, const std::string& body) {
+    const std::string text = "#!/bin/sh\n" + body;
+    ASSERT_TRUE(WriteFileBytes(path, std::vector<uint8_t>(text.begin(), text.end())));
+    chmod(path.c_str(), 0755);
+}
+
+// A stand-in engine: counts its calls, notes its arguments (joined by '|')
+// and TESSDATA_PREFIX, keeps a copy of the page it was given, notes whether
+// the previous call's hOCR file is still there, and writes the file "hocr"
+// of its folder, when there is one, as its result.
+const char* const kStandInEngine = R"(here=$(dirname "$0")
+n=$(( $(cat "$here/count" 2>/dev/null || echo 0) + 1 ))
+echo $n > "$here/count"
+{ for a in "$@"; do printf '%s|' "$a"; done; echo; } >> "$here/calls"
+printf '%s\n' "$TESSDATA_PREFIX" >> "$here/prefix"
+cp "$1" "$here/seen-$n"
+if [ -f "$here/lastbase" ] && [ -f "$(cat "$here/lastbase").html" ]; then echo kept >> "$here/kept"; fi
+printf '%s' "$2" > "$here/lastbase"
+if [ -f "$here/hocr" ]; then cp "$here/hocr" "$2.html"; fi
+echo "engine chatter that must not reach the console"
+)";
+
+const char* const kHelloHocr =
+    "<?xml version='1.0' encoding='UTF-8'?><html><body>"
+    "<div class='ocr_page' title='bbox 0 0 300 200'>"
+    "<span class='ocr_line' title='bbox 100 200 900 240'>"
+    "<span class='ocr_word' title='bbox 120 205 180 238'><span>Hello</span></span>"
+    "</span></div></body></html>";
+
+class Ocr : public ::testing::Test {
+  protected:
+    // A folder holding a copy of sheetmend and nothing else.
+    std::string LayOutBinary() {
+        const std::string bin = dir.File("bin");
+        mkdir(bin.c_str(), 0755);
+        EXPECT_EQ(RunShell("cp '" + SheetmendBinary() + "' '" + bin + "/sheetmend'"), 0);
+        return bin;
+    }
+    ProgramResult RunIn(const std::string& bin, const std::vector<std::string>& args) {
+        return RunProgram(bin + "/sheetmend", args, dir.path());
+    }
+    // Box files anywhere under the scratch folder.
+    std::string BoxFiles() {
+        std::string out;
+        RunShell("find '" + dir.path() + "' -name '*.box.*'", &out);
+        return out;
+    }
+    static int Count(const std::string& text, const std::string& part) {
+        int n = 0;
+        for (size_t p = text.find(part); p != std::string::npos; p = text.find(part, p + 1)) ++n;
+        return n;
+    }
+    void SaveWhitePage(const std::string& name, uint32_t w = 300, uint32_t h = 200) {
+        RasterImage page = DrawColourPage(w, h);
+        SaveOrFail(page, dir.File(name));
+    }
+    ScratchDir dir;
+};
+
+// Words drawn at known places in 80-pixel Liberation Sans, two lines.
+struct DrawnWord {
+    const char* text;
+    int x, baseline;
+};
+constexpr DrawnWord kWords[] = {{"HELLO", 60, 160},
+                                {"WORLD", 520, 160},
+                                {"Quick", 60, 330},
+                                {"brown", 380, 330},
+                                {"foxes", 720, 330}};
+constexpr uint32_t kPageW = 1100, kPageH = 440;
+
+InkBox InkOf(const RasterImage& img) {
+    InkBox b;
+    const int h = static_cast<int>(img.GetHeight());
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < static_cast<int>(img.GetWidth()); ++x)
+            if (img.GetPixelColor(x, h - 1 - y, false).red < 128) {
+                b.left = std::min(b.left, x), b.right = std::max(b.right, x);
+                b.top = std::min(b.top, y), b.bottom = std::max(b.bottom, y);
+            }
+    return b;
+}
+
+TEST_F(Ocr, RealEngineFindsTheDrawnWordsAndDrawsTheirBoxes) {
+    RasterImage page(kPageW, kPageH, 24);
+    page.Clear(255);
+    page.SetXDpi(300);
+    page.SetYDpi(300);
+    std::map<std::string, InkBox> ink;
+    for (const DrawnWord& w : kWords) {
+        RasterImage alone(kPageW, kPageH, 24);
+        alone.Clear(255);
+        ASSERT_EQ(alone.DrawString(w.x, w.baseline, w.text, RgbQuad{0, 0, 0, 0}, "Arial", 80), 1);
+        ASSERT_EQ(page.DrawString(w.x, w.baseline, w.text, RgbQuad{0, 0, 0, 0}, "Arial", 80), 1);
+        ink[w.text] = InkOf(alone);
+        ASSERT_GE(ink[w.text].right, 0) << w.text;
+    }
+    SaveOrFail(page, dir.File("page.png"));
+
+    ProgramResult r = RunSheetmend({"-ocr", "-boxpic", "page.png", "out.png"}, dir.path());
+    ASSERT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_EQ(r.out.find("[ERROR]"), std::string::npos) << r.out;
+    EXPECT_EQ(Count(r.out, "[Message] OCR processing takes "), 1) << r.out;
+    EXPECT_EQ(TimingLines(r.out), 1);
+    EXPECT_FALSE(Exists(dir.File("out.png")));  // only the box files are written
+
+    int pages = 0;
+    const std::vector<BoxLine> lines = ParseBoxList(ReadText(dir.File("out-0.box.txt")), &pages);
+    EXPECT_EQ(pages, 1);
+    ASSERT_EQ(lines.size(), std::size(kWords)) << ReadText(dir.File("out-0.box.txt"));
+    RasterImage pic = LoadOrFail(dir.File("out-0.box.png"));
+    ASSERT_EQ(pic.GetWidth(), kPageW);
+    ASSERT_EQ(pic.GetHeight(), kPageH);
+    auto isRed = [&](int x, int y) {
+        const RgbQuad c = pic.GetPixelColor(x, static_cast<int>(kPageH) - 1 - y, false);
+        return c.red > 200 && c.green < 60 && c.blue < 60;
+    };
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const BoxLine& b = lines[i];
+        SCOPED_TRACE(b.text);
+        ASSERT_EQ(b.text, kWords[i].text);
+        const InkBox& k = ink[b.text];
+        // The box holds the drawn word; its height is nine tenths of the
+        // line's, so the line's bottom lies at least height / 0.9 below.
+        EXPECT_LE(b.left, k.left + 1);
+        EXPECT_GE(b.left + b.width, k.right - 1);
+        EXPECT_LE(b.top, k.top + 1);
+        EXPECT_GE(b.top + b.height / 0.9 + 1, k.bottom);
+        EXPECT_LT(b.width, (k.right - k.left) + 20);  // and not much more
+        // The top edge lies on row top - 1 (rows turned as y' = H - y), the
+        // left edge runs down column left.
+        for (int x = b.left; x <= b.left + b.width; x += 7) EXPECT_TRUE(isRed(x, b.top - 1)) << x;
+        for (int y = b.top; y < b.top + b.height; y += 5) EXPECT_TRUE(isRed(b.left, y)) << y;
+    }
+    // Everything that is not a box edge is the page as it was drawn.
+    int red = 0, changed = 0;
+    for (uint32_t y = 0; y < kPageH; ++y)
+        for (uint32_t x = 0; x < kPageW; ++x) {
+            const RgbQuad a =
+                pic.GetPixelColor(static_cast<int32_t>(x), static_cast<int32_t>(y), false);
+            const RgbQuad b =
+                page.GetPixelColor(static_cast<int32_t>(x), static_cast<int32_t>(y), false);
+            if (a.red == 255 && a.green == 0 && a.blue == 0)
+                ++red;
+            else if (a.red != b.red || a.green != b.green || a.blue != b.blue)
+                ++changed;
+        }
+    EXPECT_GT(red, 0);
+    EXPECT_EQ(changed, 0);
+
+    // German data reads these words as well; a second run appends a page.
+    r = RunSheetmend({"-ocr", "-lang", "deu", "page.png", "out.png"}, dir.path());
+    ASSERT_EQ(r.status, 1) << r.out << r.err;
+    const std::vector<BoxLine> both = ParseBoxList(ReadText(dir.File("out-0.box.txt")), &pages);
+    EXPECT_EQ(pages, 2);
+    ASSERT_EQ(both.size(), 2 * std::size(kWords));
+    for (size_t i = 0; i < std::size(kWords); ++i)
+        EXPECT_EQ(both[i + std::size(kWords)].text, kWords[i].text);
+}
+
+TEST_F(Ocr, EngineNamesWinInTheirOrder) {
+    const std::string bin = LayOutBinary();
+    const std::vector<std::string> names = {"Qtess.dll", "ocr.exe", "ocrsdk.exe", "ocrsdk.dll"};
+    for (const std::string& name : names)
+        WriteScript(bin + "/" + name, "echo " + name + " >> \"$(dirname \"$0\")/used\"\n");
+    SaveWhitePage("page.png");
+    for (const std::string& name : names) {
+        ProgramResult r = RunIn(bin, {"-ocr", "page.png", "out.png"});
+        ASSERT_EQ(r.status, 1) << r.out << r.err;
+        EXPECT_EQ(ReadText(bin + "/used"), name + "\n");
+        std::remove((bin + "/used").c_str());
+        std::remove((bin + "/" + name).c_str());
+    }
+}
+
+TEST_F(Ocr, WithoutAnEngineEachFileSaysSoAndSucceeds) {
+    const std::string bin = LayOutBinary();
+    mkdir(dir.File("in").c_str(), 0755);
+    SaveWhitePage("in/a.png");
+    SaveWhitePage("in/b.png");
+    mkdir(dir.File("out").c_str(), 0755);
+    ProgramResult r = RunIn(bin, {"-ocr", "-boxpic", "in", dir.File("out") + "/*.png"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_EQ(Count(r.out, "[ERROR] Sorry, I can't find OCR application.\n"), 2) << r.out;
+    EXPECT_EQ(Count(r.out, "OCR processing takes"), 0);
+    EXPECT_EQ(TimingLines(r.out), 2);
+    EXPECT_EQ(BoxFiles(), "");
+}
+
+TEST_F(Ocr, EngineGetsLanguageNameAndDataFolder) {
+    const std::string bin = LayOutBinary();
+    WriteScript(bin + "/ocr.exe", kStandInEngine);
+    WriteFileBytes(bin + "/hocr",
+                   std::vector<uint8_t>(kHelloHocr, kHelloHocr + strlen(kHelloHocr)));
+    const std::string hostile = "it's \"a\" $(touch pwned1) `touch pwned2`; touch pwned3 .png";
+    SaveWhitePage(hostile);
+    struct Case {
+        std::vector<std::string> lang;
+        const char* expected;
+    };
+    for (const Case& c :
+         {Case{{}, "eng"}, Case{{"-lang", ""}, "eng"}, Case{{"-lang", "deu"}, "deu"}}) {
+        std::remove((bin + "/calls").c_str());
+        std::vector<std::string> args = {"-ocr"};
+        args.insert(args.end(), c.lang.begin(), c.lang.end());
+        args.insert(args.end(), {hostile, "out.png"});
+        ProgramResult r = RunIn(bin, args);
+        ASSERT_EQ(r.status, 1) << r.out << r.err;
+        EXPECT_EQ(r.out.find("chatter"), std::string::npos);
+        const std::string calls = ReadText(bin + "/calls");
+        const std::string prefix = dir.File(hostile) + "|";
+        ASSERT_EQ(calls.substr(0, prefix.size()), prefix) << calls;
+        // The output base is a fresh temporary name, then the language.
+        const std::string rest = calls.substr(prefix.size());
+        const size_t bar = rest.find('|');
+        EXPECT_NE(rest.substr(0, bar).find("/qrvx"), std::string::npos) << rest;
+        EXPECT_EQ(rest.substr(bar + 1), std::string("-l|") + c.expected + "|HOCR|\n");
+    }
+    EXPECT_EQ(ReadText(bin + "/prefix"), bin + "/\n" + bin + "/\n" + bin + "/\n");
+    for (const char* f : {"pwned1", "pwned2", "pwned3"}) {
+        EXPECT_FALSE(Exists(dir.File(f))) << f;
+        EXPECT_FALSE(Exists(bin + "/" + f)) << f;
+    }
+    // Three runs, one box list with three pages.
+    EXPECT_EQ(ReadText(dir.File("out-0.box.txt")),
+              "120,200,60,36,Hello\r\n\f120,200,60,36,Hello\r\n\f120,200,60,36,Hello\r\n\f");
+}
+
+TEST_F(Ocr, BrokenOrMissingResultsAreReportedAndTheBatchGoesOn) {
+    const std::string bin = LayOutBinary();
+    WriteScript(bin + "/ocr.exe", kStandInEngine);
+    mkdir(dir.File("in").c_str(), 0755);
+    SaveWhitePage("in/a.png");
+    SaveWhitePage("in/b.png");
+    mkdir(dir.File("out1").c_str(), 0755);
+    mkdir(dir.File("out2").c_str(), 0755);
+
+    // No result at all.
+    ProgramResult r = RunIn(bin, {"-ocr", "in", dir.File("out1") + "/*.png"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    static const std::regex missing(
+        R"re(\[Message\] OCR processing takes \d+ms \(\d+\.\d\ds\)\n)re"
+        R"re(\[ERROR\] "(/[^"]*/qrvx[^"]*\.html)" file is not exist\.\n)re");
+    EXPECT_EQ(std::distance(std::sregex_iterator(r.out.begin(), r.out.end(), missing),
+                            std::sregex_iterator()),
+              2)
+        << r.out;
+
+    // A result that is not XML: reported with the parser's words, left where
+    // it is (the second call still finds the first file), no box files.
+    const std::string bad = "<html><body><span class='ocr_word' title='bbox 1 2 3 4'>";
+    WriteFileBytes(bin + "/hocr", std::vector<uint8_t>(bad.begin(), bad.end()));
+    std::remove((bin + "/lastbase").c_str());
+    r = RunIn(bin, {"-ocr", "-boxpic", "in", dir.File("out2") + "/*.png"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    static const std::regex unloadable(
+        R"(Could not load test file '(/[^']*/qrvx[^']*\.html)'\. Error='[^'\n]+'\. Exiting\.\n)");
+    EXPECT_EQ(std::distance(std::sregex_iterator(r.out.begin(), r.out.end(), unloadable),
+                            std::sregex_iterator()),
+              2)
+        << r.out;
+    EXPECT_EQ(ReadText(bin + "/kept"), "kept\n");
+    EXPECT_EQ(TimingLines(r.out), 2);
+    EXPECT_EQ(BoxFiles(), "");
+}
+
+TEST_F(Ocr, DeskewHandsTheEngineAOneBitPageForTheWholeBatch) {
+    const std::string bin = LayOutBinary();
+    ASSERT_EQ(symlink("/usr/bin/unpaper", (bin + "/mendkit.dll").c_str()), 0);
+    WriteScript(bin + "/ocr.exe", kStandInEngine);
+    WriteFileBytes(bin + "/hocr",
+                   std::vector<uint8_t>(kHelloHocr, kHelloHocr + strlen(kHelloHocr)));
+    mkdir(dir.File("in").c_str(), 0755);
+    mkdir(dir.File("out").c_str(), 0755);
+    SaveWhitePage("in/a.png", 1000, 700);
+    SaveWhitePage("in/b.jpg", 1000, 700);
+    for (const char* option : {"-deskew", "-despeckle"}) {
+        SCOPED_TRACE(option);
+        std::remove((bin + "/count").c_str());
+        ProgramResult r = RunIn(bin, {"-ocr", option, "-boxpic", "in", dir.File("out") + "/*.png"});
+        ASSERT_EQ(r.status, 1) << r.out << r.err;
+        for (const char* seen : {"seen-1", "seen-2"}) {
+            RasterImage engineInput = LoadOrFail(bin + "/" + seen);
+            EXPECT_EQ(engineInput.GetBpp(), 1u) << seen;
+            EXPECT_EQ(engineInput.GetWidth(), 1000u);
+        }
+        // The box pictures are drawn on the one-bit page: black, white and red only.
+        for (const char* name : {"out/a-0.box.png", "out/b-0.box.png"}) {
+            RasterImage pic = LoadOrFail(dir.File(name));
+            ASSERT_EQ(pic.GetBpp(), 24u) << name;
+            int red = 0, other = 0;
+            for (uint32_t y = 0; y < pic.GetHeight(); y += 3)
+                for (uint32_t x = 0; x < pic.GetWidth(); ++x) {
+                    const RgbQuad c =
+                        pic.GetPixelColor(static_cast<int32_t>(x), static_cast<int32_t>(y), false);
+                    if (c.red == 255 && c.green == 0 && c.blue == 0)
+                        ++red;
+                    else if (!((c.red == 0 || c.red == 255) && c.red == c.green &&
+                               c.green == c.blue))
+                        ++other;
+                }
+            EXPECT_GT(red, 0) << name;
+            EXPECT_EQ(other, 0) << name;
+        }
+        RunShell("rm -f '" + dir.path() + "'/out/*");
+    }
+}
+
+}  // namespace
+}  // namespace sheetmend::testing
