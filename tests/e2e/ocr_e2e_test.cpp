@@ -211,6 +211,45 @@ TEST_F(Ocr, RealEngineFindsTheDrawnWordsAndDrawsTheirBoxes) {
         EXPECT_EQ(both[i + std::size(kWords)].text, kWords[i].text);
 }
 
+// The adapter on its own: its hOCR file has the reader's shape, and the
+// characters XML reserves stay escaped in it.
+TEST_F(Ocr, AdapterWritesLinesAndWordsWithEscapedText) {
+    RasterImage page(900, 260, 24);
+    page.Clear(255);
+    page.SetXDpi(300);
+    page.SetYDpi(300);
+    ASSERT_EQ(page.DrawString(60, 160, "R&D <ok>", RgbQuad{0, 0, 0, 0}, "Arial", 90), 1);
+    SaveOrFail(page, dir.File("page.png"));
+    const std::string bin = BuildDir() + "/cli/";
+    ASSERT_EQ(
+        RunShell("TESSDATA_PREFIX='" + bin + "' '" + bin + "ocr.exe' '" + dir.File("page.png") +
+                 "' '" + dir.File("base") + "' -l eng HOCR >/dev/null 2>&1"),
+        0);
+    const std::string html = ReadText(dir.File("base.html"));
+    static const std::regex word(
+        R"re(<span class="ocr_word" title="bbox (\d+) (\d+) (\d+) (\d+)">\s*<span>([^<]*)</span>\s*</span>)re");
+    std::vector<std::string> texts;
+    for (auto it = std::sregex_iterator(html.begin(), html.end(), word);
+         it != std::sregex_iterator(); ++it) {
+        texts.push_back((*it)[5]);
+        EXPECT_LT(std::stoi((*it)[1]), std::stoi((*it)[3]));
+        EXPECT_LT(std::stoi((*it)[2]), std::stoi((*it)[4]));
+    }
+    EXPECT_EQ(texts, (std::vector<std::string>{"R&amp;D", "&lt;ok&gt;"})) << html;
+    EXPECT_EQ(Count(html, "<span class=\"ocr_line\" title=\"bbox "), 1) << html;
+    EXPECT_FALSE(Exists(dir.File("base.tesseract.hocr")));
+    EXPECT_FALSE(Exists(dir.File("base.html.part")));
+
+    // Read back, the box list holds the characters themselves.
+    ProgramResult r = RunSheetmend({"-ocr", "page.png", "out.tif"}, dir.path());
+    ASSERT_EQ(r.status, 1) << r.out << r.err;
+    int pages = 0;
+    const std::vector<BoxLine> lines = ParseBoxList(ReadText(dir.File("out-0.box.txt")), &pages);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].text, "R&D");
+    EXPECT_EQ(lines[1].text, "<ok>");
+}
+
 TEST_F(Ocr, EngineNamesWinInTheirOrder) {
     const std::string bin = LayOutBinary();
     const std::vector<std::string> names = {"Qtess.dll", "ocr.exe", "ocrsdk.exe", "ocrsdk.dll"};
