@@ -113,11 +113,6 @@ TEST(HocrBoxList, WordRuleCases) {
         {"text kept as it is, commas and entities",
          "<span class='ocr_word' title='bbox 1 2 3 4'><span>a,b &amp; &lt;c&gt;</span></span>",
          "1,2,2,1,a,b & <c>\r\n\f"},
-        {"two levels inside the word",
-         "<span class='ocr_word' title='bbox 1 2 3 4'><span class='x' "
-         "title='y'><em>deep</em></span>"
-         "</span>",
-         "1,2,2,1,deep\r\n\f"},
         {"three levels inside the word is too deep",
          "<span class='ocr_word' title='bbox 1 2 3 4'><span class='x' title='y'><em><b>no</b></em>"
          "</span></span>",

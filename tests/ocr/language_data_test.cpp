@@ -226,15 +226,5 @@ TEST_F(LanguageData, MissingToolsAndUnsafeNamesFailAfterTheAnnouncement) {
     }
 }
 
-TEST(LanguagePackage, AddressFollowsTheSetting) {
-    setenv("SHEETMEND_LANGDATA_URL", "http://127.0.0.1:9", 1);
-    EXPECT_EQ(LanguagePackageAddress("deu"),
-              "http://127.0.0.1:9/app/ocr/tesseract_3.01_data/deu.traineddata.gz");
-    setenv("SHEETMEND_LANGDATA_URL", "", 1);
-    EXPECT_EQ(LanguageServer(), kDefaultLanguageServer);
-    unsetenv("SHEETMEND_LANGDATA_URL");
-    EXPECT_EQ(LanguageServer(), kDefaultLanguageServer);
-}
-
 }  // namespace
 }  // namespace sheetmend::ocr
