@@ -208,10 +208,6 @@ inline bool OrBit(const uint8_t* bits, int32_t bx0, int32_t x) {
 // ---------------------------------------------------------------------------
 // The recursive cuts.
 
-struct Group {
-    std::vector<TextRecord> records;
-};
-
 struct Region {
     Box box;
     int32_t level = 0;
@@ -785,6 +781,8 @@ size_t RecordCount(const std::vector<Group>& groups) {
     return n;
 }
 
+}  // namespace
+
 // Records of the minority orientation that have the shape of the leading one
 // (at most two lines, and wider than tall for horizontal text, taller than
 // wide for vertical) change orientation and form one new group of it.
@@ -810,6 +808,8 @@ void ReexamineMinority(std::vector<Group>& minority, std::vector<Group>& leading
     DropEmpty(minority);
     if (!moved.records.empty()) leading.push_back(std::move(moved));
 }
+
+namespace {
 
 // Narrow groups in a corner of the block: joined and taken as vertical text.
 void NarrowGroups(std::vector<Group>& groups, const AnalysisRegion& blk, bool horizontal,
@@ -890,6 +890,8 @@ void SideBySideMerge(std::vector<Group>& groups, std::vector<TextRecord>& list) 
     DropEmpty(groups);
 }
 
+}  // namespace
+
 // Text records lying across a non-text record are taken out of their groups
 // and added to the list one collection per non-text record.
 void NonTextRecords(std::vector<Group>& hgroups, std::vector<Group>& vgroups,
@@ -944,6 +946,8 @@ void NonTextRecords(std::vector<Group>& hgroups, std::vector<Group>& vgroups,
         }
     }
 }
+
+namespace {
 
 // A single line that a column cut divided at a word gap (a heading over a
 // gutter) is one line for a reader: single-line horizontal records on the

@@ -42,6 +42,12 @@ struct TextRecord {
     int32_t H() const { return y1 - y0 + 1; }
 };
 
+// Text records found together: stacked lines of one row cut (horizontal
+// groups) or side-by-side records of one column cut (vertical groups).
+struct Group {
+    std::vector<TextRecord> records;
+};
+
 // One box reaches at least 10 pixels beyond the other on both sides in one
 // direction while staying within 4 pixels of it in the other.
 bool Encloses(const TextRecord& a, const TextRecord& b);
@@ -59,5 +65,16 @@ bool IsPartner(const TextRecord& p, const TextRecord& r);
 // Adds r to the final list: a small record is dropped; one with a partner is
 // joined to it, and the union is joined on as long as partners are found.
 void AddRecord(std::vector<TextRecord>& list, const TextRecord& r);
+
+// Records of the minority orientation that have the shape of the leading
+// one move, with that orientation, into one new group of it.
+void ReexamineMinority(std::vector<Group>& minority, std::vector<Group>& leading,
+                       uint32_t leadingOrientation);
+
+// The text records lying across each non-text record leave their groups
+// and go to the list, one collection per non-text record.
+void NonTextRecords(std::vector<Group>& hgroups, std::vector<Group>& vgroups,
+                    const std::vector<TextRecord>& nonText, const AnalysisRegion& blk,
+                    std::vector<TextRecord>& list);
 
 }  // namespace sheetmend

@@ -299,6 +299,48 @@ TEST(AnalyzeBlockTest, TextAroundAPicture) {
     EXPECT_TRUE(Covers(r[2], below)) << Describe(r);
 }
 
+TEST(AnalyzeBlockTest, AColumnTallerThan1600IsStillOneRecord) {
+    // Emitted in pieces under 1600 rows, which the stacked merge joins.
+    DrawnPage page(1000, 2400);
+    const Box text = DrawParagraph(page, 100, 50, 899, 40, 32, 22, 17);
+    ASSERT_GT(text.y1 - text.y0, 1600);
+    const Box block{0, 0, 999, 2399};
+    const std::vector<BlockRecord> r = Analyze(page, block);
+    ExpectInside(r, block);
+    ASSERT_EQ(r.size(), 1u) << Describe(r);
+    EXPECT_EQ(r[0].type, uint32_t{kHorizontalText});
+    EXPECT_TRUE(Covers(r[0], text)) << Describe(r);
+}
+
+TEST(AnalyzeBlockTest, NarrowGroupInTheUpperRightFollowsTheVerticalMajority) {
+    // Beside vertical text a narrow stack of short lines in the block's
+    // upper right quarter is taken as vertical text; beside horizontal text
+    // it stays horizontal.
+    for (bool verticalBody : {true, false}) {
+        DrawnPage page(1600, 1200);
+        const Box body = verticalBody ? DrawVerticalText(page, 1000, 100, 1100, 10, 40, 30, 3)
+                                      : DrawParagraph(page, 60, 100, 1000, 18, 32, 22, 3);
+        const Box narrow = DrawParagraph(page, 1300, 100, 1480, 6, 32, 22, 99);
+        const Box block{0, 0, 1599, 1199};
+        const std::vector<BlockRecord> r = Analyze(page, block);
+        ExpectInside(r, block);
+        ASSERT_EQ(r.size(), 2u) << verticalBody << ": " << Describe(r);
+        int found = 0;
+        for (const BlockRecord& rec : r) {
+            if (Covers(rec, narrow, 8)) {
+                EXPECT_EQ(rec.type,
+                          verticalBody ? uint32_t{kVerticalText} : uint32_t{kHorizontalText});
+                found |= 1;
+            } else if (Covers(rec, body, 8)) {
+                EXPECT_EQ(rec.type,
+                          verticalBody ? uint32_t{kVerticalText} : uint32_t{kHorizontalText});
+                found |= 2;
+            }
+        }
+        EXPECT_EQ(found, 3) << verticalBody << ": " << Describe(r);
+    }
+}
+
 TEST(AnalyzeBlockTest, InkOutsideTheBlockIsNotRead) {
     // Solid ink right up to the block's edges, inside the same bytes and
     // rows, must not change what is found inside the block (which starts
@@ -481,6 +523,81 @@ TEST(JoiningRulesTest, AddRecordJoinsPartnersAndPlacesTheUnion) {
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(list[0].x0, 700);
     EXPECT_EQ(list[0].orientation, uint32_t{kOrientVertical});
+}
+
+TEST(FinalListTest, MinorityRecordsOfTheLeadingShapeChangeOrientation) {
+    std::vector<Group> vertical{
+        {{Rec(0, 0, 399, 99, kOrientVertical, 1), Rec(500, 0, 599, 799, kOrientVertical, 6)}},
+        {{Rec(700, 0, 999, 199, kOrientVertical, 3)}}};
+    std::vector<Group> horizontal{{{Rec(0, 900, 999, 1500, kOrientHorizontal, 9)}}};
+    ReexamineMinority(vertical, horizontal, kOrientHorizontal);
+    // The wide one-line record moves; the tall one and the three-line one stay.
+    ASSERT_EQ(vertical.size(), 2u);
+    EXPECT_EQ(vertical[0].records.size(), 1u);
+    EXPECT_EQ(vertical[0].records[0].x0, 500);
+    ASSERT_EQ(horizontal.size(), 2u);
+    ASSERT_EQ(horizontal[1].records.size(), 1u);
+    EXPECT_EQ(horizontal[1].records[0].x0, 0);
+    EXPECT_EQ(horizontal[1].records[0].orientation, uint32_t{kOrientHorizontal});
+
+    // A group left empty vanishes.
+    std::vector<Group> h2{{{Rec(0, 0, 99, 599, kOrientHorizontal, 2)}}};
+    std::vector<Group> v2;
+    ReexamineMinority(h2, v2, kOrientVertical);
+    EXPECT_TRUE(h2.empty());
+    ASSERT_EQ(v2.size(), 1u);
+    EXPECT_EQ(v2[0].records[0].orientation, uint32_t{kOrientVertical});
+}
+
+AnalysisRegion Block(int32_t w, int32_t h) {
+    AnalysisRegion b;
+    b.x1 = w - 1;
+    b.y1 = h - 1;
+    b.width = w;
+    b.height = h;
+    return b;
+}
+
+TEST(FinalListTest, TextAcrossNonTextRecordsIsCollected) {
+    const AnalysisRegion blk = Block(1000, 900);
+    const std::vector<TextRecord> nonText{Rec(100, 300, 900, 600, kOrientNone, 0)};
+    std::vector<Group> h{{{Rec(0, 350, 150, 550, kOrientHorizontal, 4),  // middle third, left fifth
+                           Rec(300, 310, 700, 590, kOrientHorizontal, 5),  // across, kept
+                           Rec(0, 0, 999, 100, kOrientHorizontal, 2)}}};   // not across
+    std::vector<Group> v;
+    std::vector<TextRecord> list;
+    NonTextRecords(h, v, nonText, blk, list);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].x0, 300);
+    ASSERT_EQ(h.size(), 1u);
+    ASSERT_EQ(h[0].records.size(), 1u);
+    EXPECT_EQ(h[0].records[0].y0, 0);
+}
+
+TEST(FinalListTest, CollectionsOfVerticalTextAreReversedWhenNarrowFirst) {
+    struct Case {
+        int32_t firstX0, firstX1, lastX0, lastX1;
+        bool reversed;
+    };
+    // The first collection narrower than the last: reversed; wider: not.
+    const Case cases[] = {{800, 860, 100, 300, true}, {700, 900, 100, 160, false}};
+    const AnalysisRegion blk = Block(1000, 900);
+    for (const Case& c : cases) {
+        const TextRecord first = Rec(c.firstX0, 0, c.firstX1, 700, kOrientVertical, 3);
+        const TextRecord middle = Rec(480, 0, 560, 700, kOrientVertical, 3);
+        const TextRecord last = Rec(c.lastX0, 0, c.lastX1, 700, kOrientVertical, 3);
+        auto around = [](const TextRecord& r) {
+            return Rec(r.x0 - 5, r.y0, r.x1 + 5, r.y1, kOrientNone, 0);
+        };
+        std::vector<Group> h, v{{{first, middle, last}}};
+        std::vector<TextRecord> list;
+        NonTextRecords(h, v, {around(first), around(middle), around(last)}, blk, list);
+        ASSERT_EQ(list.size(), 3u);
+        EXPECT_TRUE(v.empty());
+        EXPECT_EQ(list[0].x0, c.reversed ? last.x0 : first.x0);
+        EXPECT_EQ(list[1].x0, middle.x0);
+        EXPECT_EQ(list[2].x0, c.reversed ? first.x0 : last.x0);
+    }
 }
 
 }  // namespace
