@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "layout/layout_report.h"
 #include "pipeline/convert.h"
 #include "pipeline/external_tools.h"
 #include "pipeline/remove_black_lines.h"
@@ -54,7 +55,7 @@ int32_t ProcessFile(ToolOptions& options, const std::string& inputPath,
         NotAvailable(options.deskew2 ? "-deskew2" : "-despeckle2");
         return 0;
     }
-    if (options.layout) return NotAvailable("-layout");
+    if (options.layout) return RunLayoutAnalysis(inputPath, outputPath);
     if (options.removeborder) return RemoveBorders(options, inputPath, outputPath);
     if (options.trimmargin)
         return TrimMargins(options, inputPath, outputPath, TrimColorFromText(options.trimcolor));
