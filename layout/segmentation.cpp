@@ -87,11 +87,11 @@ std::vector<LayoutBlock> ClassifyBlocks(Segmenter& s) {
 
 }  // namespace layout_internal
 
-std::vector<LayoutBlock> AnalyzeLayout(EngineContext& ctx, int32_t x0, int32_t y0, int32_t x1,
-                                       int32_t y1) {
-    Box region{x0, y0, x1, y1};
-    if (!ClipRegion(ctx, region)) return {};
+namespace layout_internal {
 
+std::vector<LayoutBlock> RunSegmentation(Segmenter& s) {
+    EngineContext& ctx = s.ctx;
+    const Box region = s.region;
     Box band;
     std::vector<LayoutBlock> results;
     if (!FindContentBand(ctx, region, &band)) {
@@ -100,16 +100,23 @@ std::vector<LayoutBlock> AnalyzeLayout(EngineContext& ctx, int32_t x0, int32_t y
         RetypeBlocks(ctx, results);
         return results;
     }
-
-    Segmenter s(ctx);
-    s.region = region;
-    s.blocks.push_back(PageBlock{region.x0, region.y0, region.x1, region.y1, 0});
+    s.blocks.assign(1, PageBlock{region.x0, region.y0, region.x1, region.y1, 0});
     if (!FindRuleLines(s, band)) ShowErrorBox(4, nullptr);
     FindRuleGroups(s);
     CutBlocksBySeparators(s);
     results = ClassifyBlocks(s);
     RetypeBlocks(ctx, results);
     return results;
+}
+
+}  // namespace layout_internal
+
+std::vector<LayoutBlock> AnalyzeLayout(EngineContext& ctx, int32_t x0, int32_t y0, int32_t x1,
+                                       int32_t y1) {
+    Segmenter s(ctx);
+    s.region = Box{x0, y0, x1, y1};
+    if (!ClipRegion(ctx, s.region)) return {};
+    return RunSegmentation(s);
 }
 
 std::vector<LayoutBlock> AnalyzeLayout(const uint8_t* rows, int32_t rowBits, int32_t height,

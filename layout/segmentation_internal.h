@@ -115,6 +115,9 @@ void RejoinNeighbours(Segmenter& s);
 // upward) over the box's bytes less two at each side; `start` when none.
 int32_t FindBlankRow(const EngineContext& ctx, const Box& box, int32_t start, bool down);
 
+// Every stage in order over s.region (already clipped to the page).
+std::vector<LayoutBlock> RunSegmentation(Segmenter& s);
+
 // ---- typing ----
 std::vector<LayoutBlock> ClassifyBlocks(Segmenter& s);
 bool IsVerticalRule(const EngineContext& ctx, const LayoutBlock& b);
