@@ -9,7 +9,9 @@ namespace {
 constexpr size_t kChunkSize = 256 * 1024;
 constexpr size_t kMaxRequest = size_t{1} << 31;
 
-constexpr size_t RoundUp16(size_t n) { return (n + 15) & ~size_t{15}; }
+constexpr size_t RoundUp16(size_t n) {
+    return (n + 15) & ~size_t{15};
+}
 
 }  // namespace
 

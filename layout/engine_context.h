@@ -15,7 +15,7 @@ namespace sheetmend {
 // An arena of zero-filled chunks, released all at once. Allocation is a
 // pointer bump; Release keeps the first chunk for reuse by the next block.
 class AnalysisPool {
-public:
+  public:
     AnalysisPool() = default;
     AnalysisPool(const AnalysisPool&) = delete;
     AnalysisPool& operator=(const AnalysisPool&) = delete;
@@ -37,7 +37,7 @@ public:
 
     size_t ChunkCount() const { return chunks_.size(); }
 
-private:
+  private:
     struct Chunk {
         std::unique_ptr<uint8_t[]> data;
         size_t size = 0;
@@ -46,11 +46,16 @@ private:
     size_t used_ = 0;  // bytes taken from the last chunk
 };
 
+// The block under analysis and its profile arrays, set up by BeginRegion in
+// the pool (layout/block_analysis.h); nullptr outside an analysis.
+struct AnalysisRegion;
+
 struct EngineContext {
     const uint8_t* rows = nullptr;  // top row first, MSB leftmost, set bit = ink
     int32_t rowBits = 0;            // row width in bits, a multiple of 16
     int32_t height = 0;             // number of rows
     AnalysisPool pool;
+    AnalysisRegion* region = nullptr;  // lives in the pool; cleared by ReleasePool
 
     EngineContext() = default;
     EngineContext(const uint8_t* pageRows, int32_t pageRowBits, int32_t pageHeight)

@@ -1,0 +1,431 @@
+#include "layout/block_analysis.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "layout/block_analysis_internal.h"
+
+namespace sheetmend {
+namespace {
+
+// A one-bit page laid out like the page bitmap: top row first, rows padded
+// to 16 pixels, most significant bit leftmost, set bit = ink.
+struct DrawnPage {
+    int32_t width, height, rowBytes;
+    std::vector<uint8_t> bits;
+
+    DrawnPage(int32_t w, int32_t h)
+        : width(w),
+          height(h),
+          rowBytes(((w + 15) >> 4) * 2),
+          bits(static_cast<size_t>(rowBytes) * h, 0) {}
+
+    void Set(int32_t x, int32_t y) {
+        bits[static_cast<size_t>(y) * rowBytes + (x >> 3)] |= uint8_t(0x80 >> (x & 7));
+    }
+    void Fill(int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
+        for (int32_t y = y0; y <= y1; ++y)
+            for (int32_t x = x0; x <= x1; ++x) Set(x, y);
+    }
+};
+
+struct Box {
+    int32_t x0, y0, x1, y1;
+};
+
+// Deterministic word lengths and character widths.
+struct Lcg {
+    uint32_t state;
+    int32_t Next(int32_t lo, int32_t hi) {
+        state = state * 1103515245u + 12345u;
+        return lo + static_cast<int32_t>((state >> 16) % uint32_t(hi - lo + 1));
+    }
+};
+
+// One line of horizontal text: words of 2 to 7 character boxes (a full line
+// high, 55 to 75 % of it wide, 4 pixels apart) with word gaps of 0.45 x the
+// height, filling x0..x1 and ending on a whole word. Returns the ink box.
+Box DrawTextLine(DrawnPage& page, int32_t x0, int32_t y0, int32_t x1, int32_t h, uint32_t seed) {
+    Lcg rng{seed};
+    const int32_t wordGap = h * 45 / 100;
+    int32_t x = x0, right = x0;
+    for (;;) {
+        const int32_t chars = rng.Next(2, 7);
+        std::vector<int32_t> widths;
+        int32_t wordWidth = 0;
+        for (int32_t c = 0; c < chars; ++c) {
+            widths.push_back(rng.Next(h * 55 / 100, h * 75 / 100));
+            wordWidth += widths.back() + (c ? 4 : 0);
+        }
+        if (x + wordWidth - 1 > x1) break;
+        for (int32_t w : widths) {
+            page.Fill(x, y0, x + w - 1, y0 + h - 1);
+            right = x + w - 1;
+            x += w + 4;
+        }
+        x += wordGap - 4;
+    }
+    return Box{x0, y0, right, y0 + h - 1};
+}
+
+// A paragraph of `lines` text lines; returns the union of their boxes.
+Box DrawParagraph(DrawnPage& page, int32_t x0, int32_t y0, int32_t x1, int32_t lines, int32_t h,
+                  int32_t gap, uint32_t seed) {
+    Box all{x0, y0, x0, y0};
+    for (int32_t i = 0; i < lines; ++i) {
+        const Box b = DrawTextLine(page, x0, y0 + i * (h + gap), x1, h, seed + 7919u * i);
+        all.x1 = std::max(all.x1, b.x1);
+        all.y1 = b.y1;
+    }
+    return all;
+}
+
+// Vertical text: `columns` lines of w x w character boxes stacked 5 pixels
+// apart (words 12 pixels apart), laid from right to left with `gap`
+// between the lines. Returns the ink box.
+Box DrawVerticalText(DrawnPage& page, int32_t x1, int32_t y0, int32_t y1, int32_t columns,
+                     int32_t w, int32_t gap, uint32_t seed) {
+    Lcg rng{seed};
+    int32_t left = x1, bottom = y0;
+    for (int32_t c = 0; c < columns; ++c) {
+        const int32_t cx1 = x1 - c * (w + gap), cx0 = cx1 - w + 1;
+        int32_t y = y0 + rng.Next(0, 1) * (w + 5);  // ragged line starts
+        int32_t inWord = rng.Next(2, 6);
+        while (y + w - 1 <= y1) {
+            page.Fill(cx0, y, cx1, y + w - 1);
+            bottom = std::max(bottom, y + w - 1);
+            y += w + 5;
+            if (--inWord == 0) {
+                y += 12;
+                inWord = rng.Next(2, 6);
+            }
+        }
+        left = cx0;
+    }
+    return Box{left, y0, x1, bottom};
+}
+
+std::vector<BlockRecord> Analyze(const DrawnPage& page, Box block) {
+    EngineContext ctx(page.bits.data(), page.rowBytes * 8, page.height);
+    std::vector<BlockRecord> out = AnalyzeBlock(ctx, block.x0, block.y0, block.x1, block.y1);
+    ReleasePool(ctx);
+    return out;
+}
+
+std::string Describe(const std::vector<BlockRecord>& records) {
+    std::string s;
+    for (const BlockRecord& r : records) {
+        s += "(" + std::to_string(r.x0) + "," + std::to_string(r.y0) + "," + std::to_string(r.x1) +
+             "," + std::to_string(r.y1) + " type " + std::to_string(r.type) + ") ";
+    }
+    return s;
+}
+
+// The record holds the drawn box, and reaches at most `slack` pixels past it.
+bool Covers(const BlockRecord& r, const Box& b, int32_t slack = 4) {
+    return r.x0 <= b.x0 && r.y0 <= b.y0 && r.x1 >= b.x1 && r.y1 >= b.y1 && b.x0 - r.x0 <= slack &&
+           b.y0 - r.y0 <= slack && r.x1 - b.x1 <= slack && r.y1 - b.y1 <= slack;
+}
+
+void ExpectInside(const std::vector<BlockRecord>& records, const Box& block) {
+    ASSERT_FALSE(records.empty());
+    for (const BlockRecord& r : records) {
+        EXPECT_LE(block.x0, r.x0);
+        EXPECT_LE(block.y0, r.y0);
+        EXPECT_GE(block.x1, r.x1);
+        EXPECT_GE(block.y1, r.y1);
+        EXPECT_LE(r.x0, r.x1);
+        EXPECT_LE(r.y0, r.y1);
+        EXPECT_LE(r.type, 2u);
+    }
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(AnalyzeBlockTest, BlocksWithoutTextAreOnePictureOfTheirOwnBox) {
+    struct Case {
+        const char* what;
+        void (*draw)(DrawnPage&);
+    };
+    const Case cases[] = {
+        {"empty", [](DrawnPage&) {}},
+        {"one blob", [](DrawnPage& p) { p.Fill(200, 150, 799, 549); }},
+        {"halftone dots",
+         [](DrawnPage& p) {
+             for (int32_t y = 100; y < 700; y += 6)
+                 for (int32_t x = 100; x < 900; x += 6) p.Fill(x, y, x + 2, y + 2);
+         }},
+        {"specks",
+         [](DrawnPage& p) {
+             for (int32_t i = 0; i < 40; ++i)
+                 p.Fill(37 * i % 950, 53 * i % 750, 37 * i % 950 + 1, 53 * i % 750 + 1);
+         }},
+    };
+    const Box block{10, 20, 989, 779};
+    for (const Case& c : cases) {
+        DrawnPage page(1000, 800);
+        c.draw(page);
+        const std::vector<BlockRecord> r = Analyze(page, block);
+        ASSERT_EQ(r.size(), 1u) << c.what << ": " << Describe(r);
+        EXPECT_EQ(r[0].type, uint32_t{kPicture}) << c.what;
+        EXPECT_EQ(r[0].x0, block.x0) << c.what;
+        EXPECT_EQ(r[0].y0, block.y0) << c.what;
+        EXPECT_EQ(r[0].x1, block.x1) << c.what;
+        EXPECT_EQ(r[0].y1, block.y1) << c.what;
+    }
+}
+
+TEST(AnalyzeBlockTest, ThreeLinesOfHorizontalTextAreOneHorizontalRecord) {
+    DrawnPage page(1000, 400);
+    const Box text = DrawParagraph(page, 100, 100, 899, 3, 30, 20, 11);
+    ASSERT_EQ(text.y1, 100 + 3 * 30 + 2 * 20 - 1);
+    const Box block{0, 0, 999, 399};
+    const std::vector<BlockRecord> r = Analyze(page, block);
+    ExpectInside(r, block);
+    ASSERT_EQ(r.size(), 1u) << Describe(r);
+    EXPECT_EQ(r[0].type, uint32_t{kHorizontalText});
+    EXPECT_TRUE(Covers(r[0], text)) << Describe(r);
+}
+
+TEST(AnalyzeBlockTest, NarrowColumnBandsAreOneVerticalRecord) {
+    DrawnPage page(800, 900);
+    const Box text = DrawVerticalText(page, 700, 100, 799, 8, 32, 22, 5);
+    const Box block{0, 0, 799, 899};
+    const std::vector<BlockRecord> r = Analyze(page, block);
+    ExpectInside(r, block);
+    ASSERT_EQ(r.size(), 1u) << Describe(r);
+    EXPECT_EQ(r[0].type, uint32_t{kVerticalText});
+    EXPECT_TRUE(Covers(r[0], text, 8)) << Describe(r);
+}
+
+TEST(AnalyzeBlockTest, TwoColumnsComeLeftFirstAndApart) {
+    // Gutters from narrow to wide; each column 700 pixels, 12 lines.
+    for (int32_t gutter : {48, 80, 150}) {
+        DrawnPage page(1700, 900);
+        const Box left = DrawParagraph(page, 60, 80, 759, 12, 32, 22, 21);
+        const Box right = DrawParagraph(page, 760 + gutter, 80, 1459 + gutter, 12, 32, 22, 77);
+        const Box block{0, 0, 1699, 899};
+        const std::vector<BlockRecord> r = Analyze(page, block);
+        ExpectInside(r, block);
+        ASSERT_EQ(r.size(), 2u) << "gutter " << gutter << ": " << Describe(r);
+        EXPECT_TRUE(Covers(r[0], left)) << "gutter " << gutter << ": " << Describe(r);
+        EXPECT_TRUE(Covers(r[1], right)) << "gutter " << gutter << ": " << Describe(r);
+        for (const BlockRecord& rec : r) {
+            EXPECT_EQ(rec.type, uint32_t{kHorizontalText});
+            EXPECT_FALSE(rec.x0 < left.x1 && rec.x1 > right.x0) << "spans the gutter";
+        }
+    }
+}
+
+TEST(AnalyzeBlockTest, HeadingAboveTwoColumns) {
+    DrawnPage page(1700, 1100);
+    // The heading runs across the gutter: its middle word covers it.
+    Box heading = DrawTextLine(page, 60, 60, 690, 50, 3);
+    for (int32_t x = 690 + 22; x + 29 < 900; x += 34) page.Fill(x, 60, x + 29, 109);
+    heading.x1 = DrawTextLine(page, 922, 60, 1500, 50, 4).x1;
+    const Box left = DrawParagraph(page, 60, 180, 740, 14, 32, 22, 31);
+    const Box right = DrawParagraph(page, 860, 180, 1540, 14, 32, 22, 41);
+    const Box block{0, 0, 1699, 1099};
+    const std::vector<BlockRecord> r = Analyze(page, block);
+    ExpectInside(r, block);
+    ASSERT_EQ(r.size(), 3u) << Describe(r);
+    EXPECT_TRUE(Covers(r[0], heading)) << Describe(r);
+    EXPECT_TRUE(Covers(r[1], left)) << Describe(r);
+    EXPECT_TRUE(Covers(r[2], right)) << Describe(r);
+    for (const BlockRecord& rec : r) EXPECT_EQ(rec.type, uint32_t{kHorizontalText});
+}
+
+TEST(AnalyzeBlockTest, VerticalTextBesideHorizontalText) {
+    DrawnPage page(1500, 1000);
+    const Box horizontal = DrawParagraph(page, 60, 100, 759, 14, 32, 22, 51);
+    const Box vertical = DrawVerticalText(page, 1400, 100, 855, 7, 32, 24, 9);
+    const Box block{0, 0, 1499, 999};
+    const std::vector<BlockRecord> r = Analyze(page, block);
+    ExpectInside(r, block);
+    ASSERT_EQ(r.size(), 2u) << Describe(r);
+    int found = 0;
+    for (const BlockRecord& rec : r) {
+        if (rec.type == kHorizontalText) {
+            EXPECT_TRUE(Covers(rec, horizontal)) << Describe(r);
+            found |= 1;
+        } else {
+            EXPECT_EQ(rec.type, uint32_t{kVerticalText});
+            EXPECT_TRUE(Covers(rec, vertical, 8)) << Describe(r);
+            found |= 2;
+        }
+    }
+    EXPECT_EQ(found, 3) << Describe(r);
+}
+
+TEST(AnalyzeBlockTest, TextAroundAPicture) {
+    DrawnPage page(1200, 1300);
+    const Box above = DrawParagraph(page, 80, 80, 1079, 5, 32, 22, 61);
+    const Box picture{300, 450, 899, 849};
+    page.Fill(picture.x0, picture.y0, picture.x1, picture.y1);
+    const Box below = DrawParagraph(page, 80, 950, 1079, 5, 32, 22, 71);
+    const Box block{0, 0, 1199, 1299};
+    const std::vector<BlockRecord> r = Analyze(page, block);
+    ExpectInside(r, block);
+    ASSERT_EQ(r.size(), 3u) << Describe(r);
+    EXPECT_EQ(r[0].type, uint32_t{kHorizontalText});
+    EXPECT_TRUE(Covers(r[0], above)) << Describe(r);
+    EXPECT_EQ(r[1].type, uint32_t{kPicture});
+    EXPECT_TRUE(Covers(r[1], picture, 0)) << Describe(r);
+    EXPECT_EQ(r[2].type, uint32_t{kHorizontalText});
+    EXPECT_TRUE(Covers(r[2], below)) << Describe(r);
+}
+
+TEST(AnalyzeBlockTest, InkOutsideTheBlockIsNotRead) {
+    // Solid ink right up to the block's edges, inside the same bytes and
+    // rows, must not change what is found inside the block (which starts
+    // and ends in the middle of a byte).
+    DrawnPage clean(1100, 500), dirty(1100, 500);
+    const Box block{53, 41, 1010, 457};
+    for (DrawnPage* p : {&clean, &dirty}) DrawParagraph(*p, 100, 100, 950, 4, 30, 20, 13);
+    dirty.Fill(0, 0, 1099, 40);
+    dirty.Fill(0, 458, 1099, 499);
+    dirty.Fill(0, 0, 52, 499);
+    dirty.Fill(1011, 0, 1099, 499);
+    const std::vector<BlockRecord> a = Analyze(clean, block), b = Analyze(dirty, block);
+    ASSERT_EQ(a.size(), 1u) << Describe(a);
+    EXPECT_EQ(Describe(a), Describe(b));
+}
+
+TEST(AnalyzeBlockTest, BoxesOffThePageOrEmptyStillGiveOneRecord) {
+    DrawnPage page(400, 300);
+    DrawParagraph(page, 20, 20, 380, 4, 30, 20, 1);
+    struct Case {
+        Box box;
+    };
+    for (const Box& box : {Box{-50, -50, 600, 500}, Box{500, 10, 700, 20}, Box{30, 30, 20, 20}}) {
+        const std::vector<BlockRecord> r = Analyze(page, box);
+        ASSERT_GE(r.size(), 1u);
+        for (const BlockRecord& rec : r) {
+            EXPECT_GE(rec.x0, box.x0);
+            EXPECT_GE(rec.y0, box.y0);
+            EXPECT_LE(rec.x1, std::max(box.x1, box.x0));
+            EXPECT_LE(rec.y1, std::max(box.y1, box.y0));
+        }
+    }
+    EngineContext ctx(page.bits.data(), page.rowBytes * 8, page.height);
+    EXPECT_FALSE(BeginRegion(ctx, 30, 30, 20, 20));
+    EXPECT_TRUE(BeginRegion(ctx, 0, 0, 399, 299));
+    EXPECT_NE(ctx.region, nullptr);
+    ReleasePool(ctx);
+    EXPECT_EQ(ctx.region, nullptr);
+}
+
+TEST(AnalyzeBlockTest, OneContextAnalysesBlockAfterBlockTheSame) {
+    DrawnPage page(1700, 900);
+    DrawParagraph(page, 60, 80, 759, 12, 32, 22, 21);
+    DrawParagraph(page, 900, 80, 1599, 12, 32, 22, 77);
+    EngineContext ctx(page.bits.data(), page.rowBytes * 8, page.height);
+    const std::string first = Describe(AnalyzeBlock(ctx, 0, 0, 1699, 899));
+    ReleasePool(ctx);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(Describe(AnalyzeBlock(ctx, 0, 0, 1699, 899)), first);
+        ReleasePool(ctx);
+        EXPECT_LE(ctx.pool.ChunkCount(), 1u);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Joining rules, on boxes whose answers follow from their definitions.
+
+TextRecord Rec(int32_t x0, int32_t y0, int32_t x1, int32_t y1, uint32_t orientation,
+               int32_t lines = 5) {
+    TextRecord r;
+    r.x0 = x0;
+    r.y0 = y0;
+    r.x1 = x1;
+    r.y1 = y1;
+    r.orientation = orientation;
+    r.lines = lines;
+    return r;
+}
+
+TEST(JoiningRulesTest, EnclosesAndWithin) {
+    const TextRecord a = Rec(0, 0, 100, 50, kOrientHorizontal);
+    // 20 pixels inside on both sides across, within 4 rows down.
+    EXPECT_TRUE(Encloses(a, Rec(20, 2, 80, 48, kOrientHorizontal)));
+    // Reaching 8 rows above a is more than 4.
+    EXPECT_FALSE(Encloses(a, Rec(20, -8, 80, 48, kOrientHorizontal)));
+    // Only 9 pixels in on the left.
+    EXPECT_FALSE(Encloses(a, Rec(9, 2, 80, 48, kOrientHorizontal)));
+    // The other way: b wider than a on both sides by 10.
+    EXPECT_TRUE(Encloses(a, Rec(-10, 0, 110, 52, kOrientHorizontal)));
+
+    const TextRecord wide = Rec(100, 0, 999, 500, kOrientHorizontal);
+    EXPECT_TRUE(WithinHorizontally(Rec(200, 600, 800, 700, kOrientHorizontal), wide));
+    EXPECT_TRUE(
+        WithinHorizontally(Rec(90, 600, 800, 700, kOrientHorizontal), wide));  // left similar
+    EXPECT_FALSE(WithinHorizontally(Rec(50, 600, 800, 700, kOrientHorizontal), wide));
+    EXPECT_FALSE(WithinHorizontally(Rec(200, 600, 300, 700, kOrientHorizontal), wide));  // < 160
+    EXPECT_FALSE(WithinHorizontally(Rec(200, 600, 800, 800, kOrientHorizontal), wide));  // 201 high
+
+    const TextRecord tall = Rec(0, 100, 500, 999, kOrientVertical);
+    EXPECT_TRUE(WithinVertically(Rec(600, 200, 700, 800, kOrientVertical), tall));
+    // Inside, but under half as tall as tall.
+    EXPECT_FALSE(WithinVertically(Rec(600, 200, 700, 500, kOrientVertical), tall));
+    // Top edge similar: no half-height rule then.
+    EXPECT_TRUE(WithinVertically(Rec(600, 105, 700, 400, kOrientVertical), tall));
+}
+
+TEST(JoiningRulesTest, AddRecordDropsSmallRecords) {
+    struct Case {
+        int32_t w, h, lines;
+        bool kept;
+    };
+    const Case cases[] = {
+        {150, 150, 1, false}, {150, 150, 2, true}, {160, 40, 1, true},
+        {70, 70, 3, false},   {70, 70, 4, true},   {79, 300, 3, true},
+    };
+    for (const Case& c : cases) {
+        std::vector<TextRecord> list;
+        AddRecord(list, Rec(0, 0, c.w - 1, c.h - 1, kOrientHorizontal, c.lines));
+        EXPECT_EQ(list.size(), c.kept ? 1u : 0u) << c.w << "x" << c.h << " " << c.lines;
+    }
+}
+
+TEST(JoiningRulesTest, AddRecordJoinsPartnersAndPlacesTheUnion) {
+    const TextRecord a = Rec(0, 0, 800, 300, kOrientHorizontal);
+    const TextRecord far = Rec(2000, 0, 2100, 900, kOrientVertical);
+    const TextRecord c = Rec(0, 620, 800, 900, kOrientHorizontal);
+
+    // A large record joins a, the union then joins c; being big, the result
+    // goes to the end of the list.
+    std::vector<TextRecord> list{a, far, c};
+    AddRecord(list, Rec(0, 330, 800, 590, kOrientHorizontal, 4));
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0].x0, far.x0);
+    EXPECT_EQ(list[1].y0, 0);
+    EXPECT_EQ(list[1].y1, 900);
+    EXPECT_EQ(list[1].lines, 14);
+
+    // A small one joins a only (c is 220 rows further down) and the union
+    // goes back to a's place.
+    list = {a, far, c};
+    AddRecord(list, Rec(0, 330, 800, 400, kOrientHorizontal, 2));
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[0].y1, 400);
+    EXPECT_EQ(list[0].lines, 7);
+    EXPECT_EQ(list[1].x0, far.x0);
+
+    // Side by side columns of horizontal text are no partners.
+    list = {Rec(0, 0, 700, 600, kOrientHorizontal)};
+    AddRecord(list, Rec(800, 0, 1500, 600, kOrientHorizontal));
+    EXPECT_EQ(list.size(), 2u);
+
+    // Vertical records to the left within 40 pixels with similar ends join.
+    list = {Rec(1000, 0, 1300, 800, kOrientVertical)};
+    AddRecord(list, Rec(700, 4, 970, 798, kOrientVertical));
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].x0, 700);
+    EXPECT_EQ(list[0].orientation, uint32_t{kOrientVertical});
+}
+
+}  // namespace
+}  // namespace sheetmend
