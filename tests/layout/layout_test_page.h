@@ -3,9 +3,32 @@
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 #include <vector>
 
 #include "layout/engine_context.h"
+#include "layout/segmentation_internal.h"
+
+namespace sheetmend {
+
+inline void PrintTo(const LayoutBlock& b, std::ostream* os) {
+    *os << "[" << b.x0 << ", " << b.y0 << ", " << b.x1 << ", " << b.y1 << "] type " << b.type;
+}
+
+namespace layout_internal {
+inline void PrintTo(const PageBlock& b, std::ostream* os) {
+    *os << "[" << b.x0 << ", " << b.y0 << ", " << b.x1 << ", " << b.y1 << "]"
+        << (b.isTable ? " table" : "");
+}
+inline void PrintTo(const RuleLine& b, std::ostream* os) {
+    *os << "[" << b.x0 << ", " << b.y0 << ", " << b.x1 << ", " << b.y1 << "]";
+}
+inline void PrintTo(const Box& b, std::ostream* os) {
+    *os << "[" << b.x0 << ", " << b.y0 << ", " << b.x1 << ", " << b.y1 << "]";
+}
+}  // namespace layout_internal
+
+}  // namespace sheetmend
 
 namespace sheetmend::testing {
 
