@@ -106,7 +106,7 @@ TEST(SegmentationGroups, PlaceTablesTakesTheInkRunsAroundTheTable) {
     EXPECT_TRUE(s.tables.empty());
     const std::vector<PageBlock> expected = {
         {0, 0, 1999, 583, 0},     // above, up to the row before the ink run
-        {0, 584, 1999, 1207, 1},  // the table: 10 more at the right, not past the page at the left
+        {0, 584, 1609, 1207, 1},  // the table: 10 more at the right, not past the page at the left
         {1610, 584, 1999, 1207, 0},  // right of it
         {0, 1208, 1999, 1999, 0},    // below
     };
