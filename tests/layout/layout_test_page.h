@@ -2,10 +2,12 @@
 // first, padded to 16 pixels, most significant bit leftmost, set bit = ink.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <ostream>
 #include <vector>
 
+#include "image/raster_image.h"
 #include "layout/engine_context.h"
 #include "layout/segmentation_internal.h"
 
@@ -107,6 +109,35 @@ class TestPage {
                 const int level = 3 + 9 * (x - x0) / (x1 - x0 + 1);  // 3..11 of 16
                 if (kBayer[y & 3][x & 3] < level) Set(x, y);
             }
+    }
+
+    // The page as a 1-bit image, palette 0 white and 1 black, so the row
+    // bytes are the page's own (the image keeps its rows bottom-up).
+    RasterImage ToImage() const {
+        RasterImage img(static_cast<uint32_t>(width_), static_cast<uint32_t>(height_), 1);
+        img.SetPaletteColor(0, 255, 255, 255);
+        img.SetPaletteColor(1, 0, 0, 0);
+        const size_t rowBytes = static_cast<size_t>(rowBits_ / 8);
+        const size_t used = static_cast<size_t>((width_ + 7) / 8);
+        for (int32_t y = 0; y < height_; ++y) {
+            uint8_t* dst = img.GetBits(static_cast<uint32_t>(height_ - 1 - y));
+            for (size_t i = 0; i < used; ++i) dst[i] = bits_[y * rowBytes + i];
+            if (width_ % 8) dst[used - 1] &= static_cast<uint8_t>(0xFF << (8 - width_ % 8));
+        }
+        return img;
+    }
+    // The bounding box of the ink inside `box`, by looking at every pixel.
+    layout_internal::Box InkBounds(const layout_internal::Box& box) const {
+        layout_internal::Box b{box.x1 + 1, box.y1 + 1, box.x0 - 1, box.y0 - 1};
+        for (int32_t y = box.y0; y <= box.y1; ++y)
+            for (int32_t x = box.x0; x <= box.x1; ++x)
+                if (Get(x, y)) {
+                    b.x0 = std::min(b.x0, x);
+                    b.y0 = std::min(b.y0, y);
+                    b.x1 = std::max(b.x1, x);
+                    b.y1 = std::max(b.y1, y);
+                }
+        return b;
     }
 
     EngineContext Context() const { return EngineContext(bits_.data(), rowBits_, height_); }
