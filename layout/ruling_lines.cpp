@@ -203,6 +203,36 @@ std::vector<Stroke> JoinSegments(std::vector<Segment>& segs) {
     return done;
 }
 
+bool InkAt(const EngineContext& ctx, int32_t x, int32_t y) {
+    if (x < 0 || y < 0 || x >= ctx.rowBits || y >= ctx.height) return false;
+    return (ctx.Row(y)[x >> 3] >> (7 - (x & 7))) & 1;
+}
+
+// A stroke with ink right beside it on both sides along most of its length
+// is a piece of a dark area (a halftone, a solid patch), not a rule: every
+// two-pixel column of such an area passes the stroke tests. A side counts as
+// inked at a position when any of the three pixels beyond the stroke's box
+// is ink there; every fourth position is looked at.
+bool InsideDarkArea(const EngineContext& ctx, const Stroke& l, bool vertical) {
+    int32_t looked = 0, both = 0;
+    for (int32_t p = l.lo; p <= l.hi; p += 4) {
+        bool before = false, after = false;
+        for (int32_t d = 1; d <= 3; ++d) {
+            before |= vertical ? InkAt(ctx, l.c0 - d, p) : InkAt(ctx, p, l.c0 - d);
+            after |= vertical ? InkAt(ctx, l.c1 + d, p) : InkAt(ctx, p, l.c1 + d);
+        }
+        ++looked;
+        both += before && after;
+    }
+    return 2 * both > looked;
+}
+
+std::vector<Stroke> WithoutDarkAreas(const EngineContext& ctx, std::vector<Stroke> lines,
+                                     bool vertical) {
+    std::erase_if(lines, [&](const Stroke& l) { return InsideDarkArea(ctx, l, vertical); });
+    return lines;
+}
+
 struct Classes {
     std::vector<Stroke> longLines, shortLines;
 };
@@ -322,8 +352,8 @@ bool FindRuleLines(Segmenter& s, const Box& band) {
         HorizontalSegments(s.ctx, band, byte0, count, hSegs);
         VerticalSegments(s.ctx, band, byte0, count, vSegs);
 
-        Classes h = SortByLength(JoinSegments(hSegs), 100);
-        Classes v = SortByLength(JoinSegments(vSegs), 160);
+        Classes h = SortByLength(WithoutDarkAreas(s.ctx, JoinSegments(hSegs), false), 100);
+        Classes v = SortByLength(WithoutDarkAreas(s.ctx, JoinSegments(vSegs), true), 160);
         std::vector<Stroke> hGroups = GroupLines(h.longLines, 33);
         std::vector<Stroke> vGroups = GroupLines(v.longLines, 17);
 

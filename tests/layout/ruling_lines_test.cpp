@@ -187,11 +187,12 @@ TEST(RuleLines, ThickAndSlightlyBrokenStrokesGiveOneLine) {
 }
 
 TEST(RuleLines, ManyNarrowStripesAcrossTheWholeRow) {
-    // 600 two-pixel stripes in one row: far more column stretches than any
-    // fixed table would hold. Lines must be found up to the right edge.
-    TestPage page(2400, 600);
+    // 500 two-pixel stripes 8 pixels apart in every row: far more column
+    // stretches than a fixed table would hold. Lines must be found up to the
+    // right edge.
+    TestPage page(4000, 600);
     for (int32_t y = 40; y < 560; ++y)
-        for (int32_t b = 0; b < 300; ++b) page.Bytes()[y * 300 + b] = 0xCC;
+        for (int32_t b = 0; b < 500; ++b) page.Bytes()[y * 500 + b] = 0xC0;
     const Found f = Detect(page);
     ASSERT_TRUE(f.ok);
     EXPECT_TRUE(f.horizontal.empty());
@@ -202,7 +203,25 @@ TEST(RuleLines, ManyNarrowStripesAcrossTheWholeRow) {
         EXPECT_GE(l.y0, 40);
         EXPECT_LE(l.y1, 559);
     }
-    EXPECT_GE(right, 2390);
+    EXPECT_GE(right, 3993);
+}
+
+TEST(RuleLines, DarkAreasAreNoRules) {
+    // Solid patches and dense halftones pass the stroke tests in every
+    // column; only strokes with paper on at least one side are rules. Next
+    // to a table the solid patch adds its two outer edges at most.
+    TestPage page(1600, 1400);
+    DrawTable(page);
+    page.Fill(200, 1000, 900, 1300);
+    const Found f = Detect(page);
+    for (const RuleLine& l : f.vertical) {
+        if (l.y0 < 1000) continue;
+        EXPECT_TRUE(l.x0 <= 203 || l.x1 >= 896) << ::testing::PrintToString(l);
+    }
+    for (const RuleLine& l : f.horizontal) {
+        if (l.y0 < 1000) continue;
+        EXPECT_TRUE(l.y0 <= 1003 || l.y1 >= 1296) << ::testing::PrintToString(l);
+    }
 }
 
 TEST(RuleLines, OutOfMemoryLeavesNoLines) {
