@@ -94,20 +94,42 @@ void HorizontalSegments(const EngineContext& ctx, const Box& band, int32_t byte0
     for (int32_t y = std::max(band.y0, band.y1 - 6); y <= band.y1; ++y) finish(y);
 }
 
-// Each byte's four two-pixel columns, as flags: a column is set when either
-// of its pixels is.
-void ColumnFlags(const uint8_t* row, int32_t count, uint8_t* flags) {
-    for (int32_t i = 0; i < count; ++i) {
-        const uint8_t v = row[i];
-        flags[4 * i] = (v & 0xC0) != 0;
-        flags[4 * i + 1] = (v & 0x30) != 0;
-        flags[4 * i + 2] = (v & 0x0C) != 0;
-        flags[4 * i + 3] = (v & 0x03) != 0;
-    }
+// A byte with both bits of each two-pixel column set when either is: the
+// AND of such bytes over a step keeps the columns inked in every row.
+inline uint8_t PairsEither(uint8_t v) {
+    return static_cast<uint8_t>(v | ((v & 0x55) << 1) | ((v & 0xAA) >> 1));
 }
 
-// Fills runs of 2 to 5 clear columns between set ones.
-void BridgeColumns(uint8_t* flags, int32_t n) {
+inline bool ColumnSet(const uint8_t* row, int32_t k) {
+    return (row[k >> 2] & (0xC0 >> (2 * (k & 3)))) != 0;
+}
+
+// Column k of a row once runs of 2 to 5 clear columns between set ones are
+// filled: set, or lying in such a run between its nearest set neighbours.
+bool BridgedColumnSet(const uint8_t* row, int32_t n, int32_t k) {
+    if (ColumnSet(row, k)) return true;
+    int32_t l = -1, r = -1;
+    for (int32_t d = 1; d <= 5 && k - d >= 0; ++d)
+        if (ColumnSet(row, k - d)) {
+            l = k - d;
+            break;
+        }
+    if (l < 0) return false;
+    for (int32_t d = 1; d <= 5 && k + d < n; ++d)
+        if (ColumnSet(row, k + d)) {
+            r = k + d;
+            break;
+        }
+    if (r < 0) return false;
+    const int32_t gap = r - l - 1;
+    return gap >= 2 && gap <= 5;
+}
+
+// Each byte's four two-pixel columns as flags, with runs of 2 to 5 clear
+// columns between set ones filled (the same as BridgedColumnSet, in one pass).
+void BridgedFlags(const uint8_t* row, int32_t count, uint8_t* flags) {
+    const int32_t n = 4 * count;
+    for (int32_t k = 0; k < n; ++k) flags[k] = ColumnSet(row, k);
     int32_t last = -1;
     for (int32_t k = 0; k < n; ++k) {
         if (!flags[k]) continue;
@@ -121,12 +143,19 @@ void BridgeColumns(uint8_t* flags, int32_t n) {
 void VerticalSegments(const EngineContext& ctx, const Box& band, int32_t byte0, int32_t count,
                       std::vector<Segment>& out) {
     const int32_t n = 4 * count;
-    std::vector<uint8_t> flags(static_cast<size_t>(n));
-    // Per pass: the step's AND of the column flags and where each column
-    // went on (-1 while off). A segment runs from the first row of its first
-    // inked step to the row before the step in which it went off; it counts
-    // when it lasted more than 40 rows (30 on the bridged pass).
-    std::vector<uint8_t> stepAnd[2] = {std::vector<uint8_t>(n), std::vector<uint8_t>(n)};
+    // The plain pass ANDs whole bytes over the step. The bridged pass keeps
+    // the list of columns still set in every row so far, so only those are
+    // looked at again in the step's later rows.
+    std::vector<uint8_t> stepAnd(static_cast<size_t>(count));
+    std::vector<int32_t> alive, next;
+    std::vector<uint8_t> bridgedOn(static_cast<size_t>(n)), flags(static_cast<size_t>(n));
+    // Columns on per byte and per pass, so bytes without ink and without a
+    // running segment are passed over at the end of a step.
+    std::vector<uint8_t> onInByte[2] = {std::vector<uint8_t>(count), std::vector<uint8_t>(count)};
+    // Where each column went on (-1 while off), per pass. A segment runs
+    // from the first row of its first inked step to the row before the step
+    // in which it went off; it counts when it lasted more than 40 rows (30
+    // on the bridged pass).
     std::vector<int32_t> onSince[2] = {std::vector<int32_t>(n, -1), std::vector<int32_t>(n, -1)};
     const int32_t minRows[2] = {40, 30};
 
@@ -140,8 +169,8 @@ void VerticalSegments(const EngineContext& ctx, const Box& band, int32_t byte0, 
 
     int32_t step = band.y0;
     for (; step + 7 <= band.y1; step += 8) {
-        std::fill(stepAnd[0].begin(), stepAnd[0].end(), 1);
-        std::fill(stepAnd[1].begin(), stepAnd[1].end(), 1);
+        std::fill(stepAnd.begin(), stepAnd.end(), 0xFF);
+        alive.clear();
         bool dead = false;
         for (int32_t y = step; y < step + 8; ++y) {
             const uint8_t* row = ctx.Row(y) + byte0;
@@ -149,19 +178,42 @@ void VerticalSegments(const EngineContext& ctx, const Box& band, int32_t byte0, 
                 dead = true;
                 break;
             }
-            ColumnFlags(row, count, flags.data());
-            for (int32_t k = 0; k < n; ++k) stepAnd[0][k] &= flags[k];
-            BridgeColumns(flags.data(), n);
-            for (int32_t k = 0; k < n; ++k) stepAnd[1][k] &= flags[k];
-        }
-        for (int pass = 0; pass < 2; ++pass)
-            for (int32_t k = 0; k < n; ++k) {
-                const bool on = !dead && stepAnd[pass][k];
-                if (on && onSince[pass][k] < 0)
-                    onSince[pass][k] = step;
-                else if (!on && onSince[pass][k] >= 0)
-                    close(pass, k, step);
+            for (int32_t i = 0; i < count; ++i) stepAnd[i] &= PairsEither(row[i]);
+            if (y == step) {
+                BridgedFlags(row, count, flags.data());
+                for (int32_t k = 0; k < n; ++k)
+                    if (flags[k]) alive.push_back(k);
+            } else {
+                next.clear();
+                for (int32_t k : alive)
+                    if (BridgedColumnSet(row, n, k)) next.push_back(k);
+                alive.swap(next);
             }
+        }
+        if (dead) {
+            std::fill(stepAnd.begin(), stepAnd.end(), 0);
+            alive.clear();
+        }
+        for (int32_t k : alive) bridgedOn[k] = 1;
+        for (int32_t i = 0; i < count; ++i) {
+            const bool marked = (stepAnd[i] | onInByte[0][i] | onInByte[1][i]) != 0;
+            if (!marked && !bridgedOn[4 * i] && !bridgedOn[4 * i + 1] && !bridgedOn[4 * i + 2] &&
+                !bridgedOn[4 * i + 3])
+                continue;
+            for (int32_t k = 4 * i; k < 4 * i + 4; ++k) {
+                const bool on[2] = {ColumnSet(stepAnd.data(), k), bridgedOn[k] != 0};
+                for (int pass = 0; pass < 2; ++pass) {
+                    if (on[pass] && onSince[pass][k] < 0) {
+                        onSince[pass][k] = step;
+                        ++onInByte[pass][i];
+                    } else if (!on[pass] && onSince[pass][k] >= 0) {
+                        close(pass, k, step);
+                        --onInByte[pass][i];
+                    }
+                }
+            }
+        }
+        for (int32_t k : alive) bridgedOn[k] = 0;
     }
     for (int pass = 0; pass < 2; ++pass)
         for (int32_t k = 0; k < n; ++k)
