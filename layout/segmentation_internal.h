@@ -102,7 +102,8 @@ bool SplitAroundBox(const Segmenter& s, const Box& box, PageBlock& block,
 int32_t InkRunAbove(const EngineContext& ctx, const Box& box, const PageBlock& block);
 int32_t InkRunBelow(const EngineContext& ctx, const Box& box, const PageBlock& block);
 // Offers every block strictly overlapping `box` to SplitAroundBox; split
-// blocks are replaced by their pieces. Returns the last above/below values
+// blocks are replaced by their pieces. Table blocks are left whole: a frame
+// or table next to a table must not cut it. Returns the last above/below values
 // other than 10 (10 each by default).
 void SplitBlocksAroundBox(Segmenter& s, const Box& box, int32_t* above, int32_t* below);
 void CutBlocksBySeparators(Segmenter& s);
