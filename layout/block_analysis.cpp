@@ -220,8 +220,8 @@ struct Region {
     bool wholeFromRows = false;     // a row cut left it undivided
     bool pixelPrecise = false;      // the column cut counts pixel columns
     bool retry = false;             // lies inside a pixel-precise retry
-    int32_t vgroup = -1;            // where its vertical records go
-    int32_t hgroup = -1;            // where its horizontal records go
+    int32_t vgroup = -1;            // slot of the group for its vertical records
+    int32_t hgroup = -1;            // slot of the group for its horizontal records
 };
 
 // Below this the sampling value (reduced by a quarter per level) stops the
@@ -246,13 +246,24 @@ class Analyzer {
         groups.emplace_back();
         return static_cast<int32_t>(groups.size()) - 1;
     }
+    // A slot names the group that sibling regions share; the group itself is
+    // made when its first record arrives, so groups stand in the order their
+    // first records were found, which is reading order.
+    int32_t NewSlot() {
+        slots_.push_back(-1);
+        return static_cast<int32_t>(slots_.size()) - 1;
+    }
+    Group& GroupOf(int32_t slot, std::vector<Group>& groups) {
+        if (slot < 0) return groups[static_cast<size_t>(NewGroup(groups))];
+        int32_t& g = slots_[static_cast<size_t>(slot)];
+        if (g < 0) g = NewGroup(groups);
+        return groups[static_cast<size_t>(g)];
+    }
     void Emit(const Region& r, const TextRecord& rec) {
         if (rec.orientation == kOrientVertical) {
-            const int32_t g = r.vgroup >= 0 ? r.vgroup : NewGroup(vgroups_);
-            vgroups_[static_cast<size_t>(g)].records.push_back(rec);
+            GroupOf(r.vgroup, vgroups_).records.push_back(rec);
         } else {
-            const int32_t g = r.hgroup >= 0 ? r.hgroup : NewGroup(hgroups_);
-            hgroups_[static_cast<size_t>(g)].records.push_back(rec);
+            GroupOf(r.hgroup, hgroups_).records.push_back(rec);
         }
     }
     void NonText(const Box& b) {
@@ -305,6 +316,7 @@ class Analyzer {
     const EngineContext& ctx_;
     AnalysisRegion& block_;
     std::vector<Group> hgroups_, vgroups_;
+    std::vector<int32_t> slots_;  // group index per slot, -1 until used
     std::vector<TextRecord> nonText_;
 };
 
@@ -396,7 +408,7 @@ void Analyzer::CutColumns(Region r) {
     const int32_t widthThreshold = ws.threshold == kNoSizeThreshold ? INT32_MAX : ws.threshold;
     const int32_t typicalGap = gs.typical;
 
-    if (r.vgroup < 0) r.vgroup = NewGroup(vgroups_);
+    if (r.vgroup < 0) r.vgroup = NewSlot();
 
     // Narrow bands side by side are vertical text lines. They must also be
     // clearly taller than wide, or a row of short words would qualify.
@@ -545,7 +557,7 @@ void Analyzer::CutRows(Region r) {
     const int32_t largestTypical =
         hs.runCount == 0 ? hs.high : (hs.modeRun != hs.runCount - 1 ? hs.high : INT32_MAX);
 
-    if (r.hgroup < 0) r.hgroup = NewGroup(hgroups_);
+    if (r.hgroup < 0) r.hgroup = NewSlot();
 
     std::vector<std::pair<size_t, size_t>> groups;
     if (IsSimilar(hs.typical, largest)) {
@@ -640,8 +652,9 @@ void Analyzer::EmitLineGroup(const Region& r, const Band* lines, size_t count, b
         return;
     }
 
-    if (count > 1 && meanGap < 8 && g.W() < 1200) {
-        // Lines this close are the characters of side-by-side vertical lines.
+    // Lines this close, or lines no wider than two characters, are the
+    // characters of vertical lines side by side.
+    if (count > 1 && ((meanGap < 8 && g.W() < 1200) || g.W() <= 2 * tallest)) {
         TextRecord rec = BandRecord(g);
         if (rec.lines > 1 || rec.W() <= 3 * rec.H()) {
             rec.orientation = kOrientVertical;
@@ -682,7 +695,9 @@ TextRecord Analyzer::BandRecord(const Box& b) {
     ColumnProfile(ctx_, b, prof);
     const int32_t bx0 = b.x0 >> 3, nb = (b.x1 >> 3) - bx0 + 1;
     const size_t n = FindBands(prof, nb, ProfileUnit::kByteColumns, bx0, block_.bands, kMaxBands);
-    TextRecord rec{b.x0, b.y0, b.x1, b.y1, kOrientVertical, 0, 0, 0};
+    Box ink = b;
+    if (!TrimColumns(ink)) ink = b;
+    TextRecord rec{ink.x0, b.y0, ink.x1, b.y1, kOrientVertical, 0, 0, 0};
     rec.lines = static_cast<int32_t>(std::max<size_t>(n, 1));
     int64_t sw = 0, sg = 0;
     for (size_t i = 0; i < n; ++i) {
@@ -704,6 +719,8 @@ TextRecord Analyzer::BandRecord(const Box& b) {
 // A region that neither cut divides: a single line, a pixel-precise retry
 // of the column cut, or a non-text record.
 void Analyzer::Undivided(Region r, bool columnCut) {
+    // Byte-column bands may reach a few blank pixels past the ink.
+    if (!TrimColumns(r.box)) return;
     const Box& b = r.box;
     const int32_t w = b.W(), h = b.H();
     if (columnCut && w >= 21 && w <= 63 && h > w) {
@@ -928,6 +945,30 @@ void NonTextRecords(std::vector<Group>& hgroups, std::vector<Group>& vgroups,
     }
 }
 
+// A single line that a column cut divided at a word gap (a heading over a
+// gutter) is one line for a reader: single-line horizontal records on the
+// same rows less than a line height apart are joined, in the first's place.
+void JoinLinePieces(std::vector<TextRecord>& list) {
+    for (size_t i = 0; i < list.size(); ++i) {
+        for (size_t j = i + 1; j < list.size();) {
+            const TextRecord& a = list[i];
+            const TextRecord& b = list[j];
+            const bool pieces = a.orientation == kOrientHorizontal &&
+                                b.orientation == kOrientHorizontal && a.lines == 1 &&
+                                b.lines == 1 && IsSimilar(a.y0, b.y0) && IsSimilar(a.y1, b.y1) &&
+                                ColumnDistance(a, b) < (a.H() + b.H()) / 2;
+            if (pieces) {
+                list[i] = Union(a, b);
+                list[i].lines = 1;
+                list.erase(list.begin() + static_cast<ptrdiff_t>(j));
+                j = i + 1;
+            } else {
+                ++j;
+            }
+        }
+    }
+}
+
 std::vector<BlockRecord> Analyzer::Finish() {
     DropEmpty(hgroups_);
     DropEmpty(vgroups_);
@@ -969,6 +1010,8 @@ std::vector<BlockRecord> Analyzer::Finish() {
         SideBySideMerge(vgroups_, list);
         StackedMerge(hgroups_, list);
     }
+
+    JoinLinePieces(list);
 
     std::vector<BlockRecord> out;
     auto clampRecord = [&](const TextRecord& r, uint32_t type) {

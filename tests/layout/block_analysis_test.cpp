@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -26,7 +27,12 @@ struct DrawnPage {
     void Set(int32_t x, int32_t y) {
         bits[static_cast<size_t>(y) * rowBytes + (x >> 3)] |= uint8_t(0x80 >> (x & 7));
     }
+    // Clipped to the page.
     void Fill(int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
+        x0 = std::max(x0, 0);
+        y0 = std::max(y0, 0);
+        x1 = std::min(x1, width - 1);
+        y1 = std::min(y1, height - 1);
         for (int32_t y = y0; y <= y1; ++y)
             for (int32_t x = x0; x <= x1; ++x) Set(x, y);
     }
@@ -89,10 +95,11 @@ Box DrawParagraph(DrawnPage& page, int32_t x0, int32_t y0, int32_t x1, int32_t l
 Box DrawVerticalText(DrawnPage& page, int32_t x1, int32_t y0, int32_t y1, int32_t columns,
                      int32_t w, int32_t gap, uint32_t seed) {
     Lcg rng{seed};
-    int32_t left = x1, bottom = y0;
+    int32_t left = x1, bottom = y0, top = y1;
     for (int32_t c = 0; c < columns; ++c) {
         const int32_t cx1 = x1 - c * (w + gap), cx0 = cx1 - w + 1;
         int32_t y = y0 + rng.Next(0, 1) * (w + 5);  // ragged line starts
+        top = std::min(top, y);
         int32_t inWord = rng.Next(2, 6);
         while (y + w - 1 <= y1) {
             page.Fill(cx0, y, cx1, y + w - 1);
@@ -105,7 +112,7 @@ Box DrawVerticalText(DrawnPage& page, int32_t x1, int32_t y0, int32_t y1, int32_
         }
         left = cx0;
     }
-    return Box{left, y0, x1, bottom};
+    return Box{left, top, x1, bottom};
 }
 
 std::vector<BlockRecord> Analyze(const DrawnPage& page, Box block) {
@@ -191,14 +198,21 @@ TEST(AnalyzeBlockTest, ThreeLinesOfHorizontalTextAreOneHorizontalRecord) {
 }
 
 TEST(AnalyzeBlockTest, NarrowColumnBandsAreOneVerticalRecord) {
-    DrawnPage page(800, 900);
-    const Box text = DrawVerticalText(page, 700, 100, 799, 8, 32, 22, 5);
-    const Box block{0, 0, 799, 899};
-    const std::vector<BlockRecord> r = Analyze(page, block);
-    ExpectInside(r, block);
-    ASSERT_EQ(r.size(), 1u) << Describe(r);
-    EXPECT_EQ(r[0].type, uint32_t{kVerticalText});
-    EXPECT_TRUE(Covers(r[0], text, 8)) << Describe(r);
+    struct Case {
+        int32_t columns, charSize, gap;
+    };
+    // One line alone, a few, many; characters of 24 to 48 pixels.
+    const Case cases[] = {{1, 32, 22}, {2, 40, 30}, {3, 24, 20}, {8, 32, 22}, {12, 48, 24}};
+    for (const Case& c : cases) {
+        DrawnPage page(1000, 900);
+        const Box text = DrawVerticalText(page, 900, 100, 799, c.columns, c.charSize, c.gap, 5);
+        const Box block{0, 0, 999, 899};
+        const std::vector<BlockRecord> r = Analyze(page, block);
+        ExpectInside(r, block);
+        ASSERT_EQ(r.size(), 1u) << c.columns << " lines: " << Describe(r);
+        EXPECT_EQ(r[0].type, uint32_t{kVerticalText}) << c.columns << " lines";
+        EXPECT_TRUE(Covers(r[0], text, 8)) << c.columns << " lines: " << Describe(r);
+    }
 }
 
 TEST(AnalyzeBlockTest, TwoColumnsComeLeftFirstAndApart) {
@@ -221,21 +235,28 @@ TEST(AnalyzeBlockTest, TwoColumnsComeLeftFirstAndApart) {
 }
 
 TEST(AnalyzeBlockTest, HeadingAboveTwoColumns) {
-    DrawnPage page(1700, 1100);
-    // The heading runs across the gutter: its middle word covers it.
-    Box heading = DrawTextLine(page, 60, 60, 690, 50, 3);
-    for (int32_t x = 690 + 22; x + 29 < 900; x += 34) page.Fill(x, 60, x + 29, 109);
-    heading.x1 = DrawTextLine(page, 922, 60, 1500, 50, 4).x1;
-    const Box left = DrawParagraph(page, 60, 180, 740, 14, 32, 22, 31);
-    const Box right = DrawParagraph(page, 860, 180, 1540, 14, 32, 22, 41);
-    const Box block{0, 0, 1699, 1099};
-    const std::vector<BlockRecord> r = Analyze(page, block);
-    ExpectInside(r, block);
-    ASSERT_EQ(r.size(), 3u) << Describe(r);
-    EXPECT_TRUE(Covers(r[0], heading)) << Describe(r);
-    EXPECT_TRUE(Covers(r[1], left)) << Describe(r);
-    EXPECT_TRUE(Covers(r[2], right)) << Describe(r);
-    for (const BlockRecord& rec : r) EXPECT_EQ(rec.type, uint32_t{kHorizontalText});
+    // The heading runs across the gutter: over it lies a word, or only a
+    // word gap (which a column cut takes for the gutter).
+    for (bool wordOverGutter : {true, false}) {
+        DrawnPage page(1700, 1100);
+        Box heading = DrawTextLine(page, 60, 60, 690, 50, 3);
+        // A word from the end of that text to 900, or to 770 with the next
+        // word 22 pixels on, inside the gutter 741..859.
+        const int32_t wordEnd = wordOverGutter ? 900 : 770;
+        int32_t x = heading.x1 + 1 + 22;
+        for (; x + 29 < wordEnd; x += 34) page.Fill(x, 60, x + 29, 109);
+        heading.x1 = DrawTextLine(page, x - 4 + 22, 60, 1500, 50, 4).x1;
+        const Box left = DrawParagraph(page, 60, 180, 740, 14, 32, 22, 31);
+        const Box right = DrawParagraph(page, 860, 180, 1540, 14, 32, 22, 41);
+        const Box block{0, 0, 1699, 1099};
+        const std::vector<BlockRecord> r = Analyze(page, block);
+        ExpectInside(r, block);
+        ASSERT_EQ(r.size(), 3u) << wordOverGutter << ": " << Describe(r);
+        EXPECT_TRUE(Covers(r[0], heading)) << Describe(r);
+        EXPECT_TRUE(Covers(r[1], left)) << Describe(r);
+        EXPECT_TRUE(Covers(r[2], right)) << Describe(r);
+        for (const BlockRecord& rec : r) EXPECT_EQ(rec.type, uint32_t{kHorizontalText});
+    }
 }
 
 TEST(AnalyzeBlockTest, VerticalTextBesideHorizontalText) {
@@ -329,6 +350,41 @@ TEST(AnalyzeBlockTest, OneContextAnalysesBlockAfterBlockTheSame) {
         EXPECT_EQ(Describe(AnalyzeBlock(ctx, 0, 0, 1699, 899)), first);
         ReleasePool(ctx);
         EXPECT_LE(ctx.pool.ChunkCount(), 1u);
+    }
+}
+
+TEST(AnalyzeBlockTest, RandomPagesGiveRecordsInsideTheBlock) {
+    // Boxes, lines, dots and text at random, and blocks at random places:
+    // every block gives at least one record, each inside it, of type 0..2.
+    Lcg rng{424242};
+    for (int32_t round = 0; round < 40; ++round) {
+        DrawnPage page(rng.Next(64, 1600), rng.Next(64, 1600));
+        const int32_t items = rng.Next(0, 30);
+        for (int32_t i = 0; i < items; ++i) {
+            const int32_t x0 = rng.Next(0, page.width - 1), y0 = rng.Next(0, page.height - 1);
+            const int32_t x1 = std::min(page.width - 1, x0 + rng.Next(0, 400));
+            const int32_t y1 = std::min(page.height - 1, y0 + rng.Next(0, 300));
+            switch (rng.Next(0, 3)) {
+                case 0:
+                    page.Fill(x0, y0, x1, y1);
+                    break;
+                case 1:
+                    for (int32_t y = y0; y <= y1; y += 4)
+                        for (int32_t x = x0; x <= x1; x += 4) page.Set(x, y);
+                    break;
+                default:
+                    if (y0 + 40 < page.height)
+                        DrawParagraph(page, x0, y0, x1, std::min(6, (page.height - y0) / 50),
+                                      rng.Next(21, 40), rng.Next(4, 30), uint32_t(i));
+            }
+        }
+        for (int32_t b = 0; b < 3; ++b) {
+            const int32_t bx0 = rng.Next(0, page.width - 1), by0 = rng.Next(0, page.height - 1);
+            const Box block{bx0, by0, rng.Next(bx0, page.width - 1),
+                            rng.Next(by0, page.height - 1)};
+            const std::vector<BlockRecord> r = Analyze(page, block);
+            ExpectInside(r, block);
+        }
     }
 }
 

@@ -20,8 +20,8 @@ RasterImage DrawPage(bool negative) {
     img.Clear(negative ? 0 : 1);
     const uint8_t ink = negative ? 1 : 0;
     for (int x = 2; x < 19; ++x) img.SetPixelIndex(x, 9 - 1 - 4, ink);  // row 4 from the top
-    img.SetPixelIndex(20, 9 - 1 - 0, ink);                                // top-right corner
-    img.SetPixelIndex(0, 0, ink);                                         // bottom-left corner
+    img.SetPixelIndex(20, 9 - 1 - 0, ink);                              // top-right corner
+    img.SetPixelIndex(0, 0, ink);                                       // bottom-left corner
     return img;
 }
 
