@@ -242,3 +242,45 @@ TEST(SegmentationEngine, RegionsOutsideThePageAreClipped) {
 
 }  // namespace
 }  // namespace sheetmend
+
+namespace sheetmend {
+namespace {
+
+using layout_internal::Box;
+using testing::TestPage;
+
+// Odd pages must give blocks inside the region and never fault: tiny and
+// thin pages, random noise of several densities, solid black, and regions
+// given the wrong way round.
+TEST(SegmentationEngine, OddPagesGiveBlocksInsideTheRegion) {
+    struct Case {
+        int32_t w, h, density;  // density in 1/16 of pixels inked; 16: solid
+    } cases[] = {{1, 1, 16},    {16, 1, 8},    {1, 1000, 16}, {19, 800, 16},  {300, 300, 16},
+                 {900, 700, 1}, {900, 700, 4}, {900, 700, 8}, {900, 700, 12}, {1200, 600, 16}};
+    uint32_t state = 12345;
+    auto next = [&] {
+        state = state * 1103515245u + 12345u;
+        return (state >> 16) & 15;
+    };
+    for (const Case& c : cases) {
+        TestPage page(c.w, c.h);
+        for (int32_t y = 0; y < c.h; ++y)
+            for (int32_t x = 0; x < c.w; ++x)
+                if (static_cast<int32_t>(next()) < c.density) page.Set(x, y);
+        const Box region{0, 0, c.w - 1, c.h - 1};
+        for (const LayoutBlock& b :
+             AnalyzeLayout(page.Rows(), page.RowBits(), page.Height(), 0, 0, c.w - 1, c.h - 1)) {
+            EXPECT_TRUE(b.x0 >= region.x0 && b.y0 >= region.y0 && b.x1 <= region.x1 &&
+                        b.y1 <= region.y1 && b.x0 <= b.x1 && b.y0 <= b.y1)
+                << c.w << "x" << c.h << "/" << c.density << ": " << ::testing::PrintToString(b);
+            EXPECT_LE(b.type, 3u);
+        }
+        EXPECT_TRUE(
+            AnalyzeLayout(page.Rows(), page.RowBits(), page.Height(), c.w - 1, c.h - 1, 0, 0)
+                .empty() ||
+            c.w == 1 || c.h == 1);
+    }
+}
+
+}  // namespace
+}  // namespace sheetmend
