@@ -50,6 +50,7 @@ OPERATIONS = [
      ["-bordercolor", "black", "-border", "1", "-fuzz", "80%", "-fill", "white", "-draw",
       "color 0,0 floodfill", "-alpha", "off", "-shave", "1x1"]),
     ("deskew", ["-deskew"], ".png", None, ["-deskew", "40%"]),
+    ("layout", ["-layout"], None, None, None),
 ]
 
 # Operations that a second peer does alone: unpaper on the page as Netpbm, the

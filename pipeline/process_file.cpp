@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "layout/layout_report.h"
 #include "ocr/engine_runner.h"
 #include "pipeline/convert.h"
 #include "pipeline/external_tools.h"
@@ -66,7 +67,7 @@ int32_t ProcessFile(ToolOptions& options, const std::string& inputPath,
         NotAvailable(options.deskew2 ? "-deskew2" : "-despeckle2");
         return 0;
     }
-    if (options.layout) return NotAvailable("-layout");
+    if (options.layout) return RunLayoutAnalysis(inputPath, outputPath);
     if (options.removeborder) return RemoveBorders(options, inputPath, outputPath);
     if (options.trimmargin)
         return TrimMargins(options, inputPath, outputPath, TrimColorFromText(options.trimcolor));
