@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "pipeline/clean_page.h"
 #include "pipeline/convert.h"
 #include "pipeline/external_tools.h"
 #include "pipeline/remove_black_lines.h"
@@ -51,7 +52,9 @@ int32_t ProcessFile(ToolOptions& options, const std::string& inputPath,
 
     if (options.ocr) return NotAvailable("-ocr");
     if (options.deskew2 || options.despeckle2) {
-        NotAvailable(options.deskew2 ? "-deskew2" : "-despeckle2");
+        // The pair counts as not done whatever the cleaning gave.
+        CleanPage(inputPath, outputPath, options.despeckle2 != 0, options.specklesize,
+                  options.deskew2 != 0);
         return 0;
     }
     if (options.layout) return NotAvailable("-layout");
@@ -59,8 +62,8 @@ int32_t ProcessFile(ToolOptions& options, const std::string& inputPath,
     if (options.trimmargin)
         return TrimMargins(options, inputPath, outputPath, TrimColorFromText(options.trimcolor));
     if (options.boxobjects || options.removelongline >= 0 || options.removeshortline > 0)
-        return RemoveBlackLines(inputPath, outputPath, options.boxobjects != 0, options.removelongline,
-                                options.removeshortline);
+        return RemoveBlackLines(inputPath, outputPath, options.boxobjects != 0,
+                                options.removelongline, options.removeshortline);
     if (HasConversionOptions(options)) return ConvertFile(options, inputPath, outputPath);
     return 0;
 }
