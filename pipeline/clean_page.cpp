@@ -10,6 +10,10 @@ namespace sheetmend {
 
 namespace {
 constexpr int32_t kDefaultSpeckleSize = 20;
+}  // namespace
+
+int32_t PaddedRowBits(const PageBitmap& page) {
+    return static_cast<int32_t>(page.RowBytes() * 8);
 }
 
 int32_t CleanPage(const std::string& inputPath, const std::string& outputPath, bool despeckle,
@@ -24,8 +28,8 @@ int32_t CleanPage(const std::string& inputPath, const std::string& outputPath, b
         Despeckle(page->bits.data(), page->width, page->height,
                   speckleSize > 0 ? speckleSize : kDefaultSpeckleSize);
     if (deskew) {
-        const float angle = DetectSkew(page->bits.data(), (page->width + 15) & 0xFFF0, page->height,
-                                       0, 0, page->width - 1, page->height - 1);
+        const float angle = DetectSkew(page->bits.data(), PaddedRowBits(*page), page->height, 0, 0,
+                                       page->width - 1, page->height - 1);
         if (angle != 0) RotatePage(*page, -static_cast<double>(angle));
     }
     const int32_t saved = SavePageBitmap(page.get(), outputPath);

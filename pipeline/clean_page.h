@@ -34,6 +34,11 @@ void Despeckle(uint8_t* bits, int32_t width, int32_t height, int32_t speckleSize
 // does a page for which no buffer can be had.
 void RotatePage(PageBitmap& bitmap, double angle);
 
+// The row width in bits, the width padded to 16 pixels. Computed from the
+// row bytes, so that pages wider than 65520 pixels do not wrap to 0 as a
+// 16-bit mask of width + 15 would.
+int32_t PaddedRowBits(const PageBitmap& page);
+
 // The destination of source pixel (x, y) of a page of padded width W and
 // height H under the rotation, before clipping.
 struct RotationMap {

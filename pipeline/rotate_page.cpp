@@ -56,7 +56,7 @@ void RotatePage(PageBitmap& bitmap, double angle) {
     } catch (const std::bad_alloc&) {
         return;
     }
-    const RotationMap map(angle, (width + 15) & 0xFFF0, height);
+    const RotationMap map(angle, PaddedRowBits(bitmap), height);
     const int64_t sinAbs = map.sin16 < 0 ? -map.sin16 : map.sin16;
     for (int32_t y = 0; y < height; ++y) {
         const uint8_t* row = bitmap.Row(static_cast<uint32_t>(y));

@@ -137,5 +137,25 @@ TEST(RotatePage, RunPathMatchesThePixelDefinition) {
     }
 }
 
+// The widest pages: the rotation turns about the middle of the 65536-bit
+// rows of a 65530-pixel page (not about column 0, where a 16-bit padding
+// mask would put it).
+TEST(RotatePage, WidestPageTurnsAboutItsMiddle) {
+    BitPage page(65530, 160);
+    ASSERT_EQ(page.RowBits(), 65536);
+    page.Fill(100, 80, 65330, 1);
+    PageBitmap bitmap = ToBitmap(page);
+    EXPECT_EQ(PaddedRowBits(bitmap), 65536);
+    RotatePage(bitmap, 0.001);
+    EXPECT_EQ(bitmap.bits, ReferenceRotate(page, 0.001).bits);
+    // The middle stays (to the fraction the truncation loses); the left end
+    // rises by 32768 * 0.001 = 33 rows.
+    EXPECT_TRUE(Ink(bitmap, 32768, 80) || Ink(bitmap, 32768, 79));
+    EXPECT_FALSE(Ink(bitmap, 100, 80));
+    bool end = false;
+    for (int32_t y = 46; y <= 48; ++y) end |= Ink(bitmap, 100, y) || Ink(bitmap, 101, y);
+    EXPECT_TRUE(end);
+}
+
 }  // namespace
 }  // namespace sheetmend

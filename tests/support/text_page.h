@@ -22,7 +22,7 @@ struct BitPage {
         : width(w), height(h), bits(static_cast<size_t>(RowBytes(w)) * static_cast<size_t>(h), 0) {}
     static int32_t RowBytes(int32_t w) { return ((w + 15) / 16) * 2; }
     int32_t RowBytes() const { return RowBytes(width); }
-    int32_t RowBits() const { return (width + 15) & 0xFFF0; }
+    int32_t RowBits() const { return RowBytes() * 8; }
     uint8_t* Row(int32_t y) { return bits.data() + static_cast<size_t>(y) * RowBytes(); }
     bool Ink(int32_t x, int32_t y) const {
         return (bits[static_cast<size_t>(y) * RowBytes() + (x >> 3)] >> (7 - (x & 7))) & 1;
