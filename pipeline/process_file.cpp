@@ -62,8 +62,8 @@ int32_t ProcessFile(ToolOptions& options, const std::string& inputPath,
     if (options.trimmargin)
         return TrimMargins(options, inputPath, outputPath, TrimColorFromText(options.trimcolor));
     if (options.boxobjects || options.removelongline >= 0 || options.removeshortline > 0)
-        return RemoveBlackLines(inputPath, outputPath, options.boxobjects != 0,
-                                options.removelongline, options.removeshortline);
+        return RemoveBlackLines(inputPath, outputPath, options.boxobjects != 0, options.removelongline,
+                                options.removeshortline);
     if (HasConversionOptions(options)) return ConvertFile(options, inputPath, outputPath);
     return 0;
 }
