@@ -51,6 +51,11 @@ OPERATIONS = [
       "color 0,0 floodfill", "-alpha", "off", "-shave", "1x1"]),
     ("deskew", ["-deskew"], ".png", None, ["-deskew", "40%"]),
     ("layout", ["-layout"], None, None, None),
+    # The program's own deskew and despeckle, which save the page black and white.
+    ("deskew2", ["-deskew2"], None, ["grey8", "bw1"], ["-deskew", "40%"]),
+    ("despeckle2", ["-despeckle2"], None, ["grey8", "bw1"], ["-despeckle"]),
+    ("deskew2 despeckle2", ["-deskew2", "-despeckle2"], None, ["grey8", "bw1"],
+     ["-despeckle", "-deskew", "40%"]),
 ]
 
 # Operations that a second peer does alone: unpaper on the page as Netpbm, the

@@ -4,6 +4,7 @@
 #include "layout/binarize.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "image/pixel_access.h"
 #include "image/raster_image.h"
@@ -59,7 +60,13 @@ void MakeInkMinority(RasterImage& image) {
     uint64_t set = 0;
     for (uint32_t y = 0; y < image.GetHeight(); ++y) {
         const uint8_t* row = image.RowPtr(y);
-        for (uint32_t i = 0; i < full; ++i) set += static_cast<uint64_t>(__builtin_popcount(row[i]));
+        // Eight bytes at a time: per-byte counting dominated page loading.
+        uint32_t i = 0;
+        for (uint64_t word; i + 8 <= full; i += 8) {
+            std::memcpy(&word, row + i, 8);
+            set += static_cast<uint64_t>(__builtin_popcountll(word));
+        }
+        for (; i < full; ++i) set += static_cast<uint64_t>(__builtin_popcount(row[i]));
         if (w % 8) set += static_cast<uint64_t>(__builtin_popcount(row[full] & lastMask));
     }
     const uint64_t total = static_cast<uint64_t>(w) * image.GetHeight();

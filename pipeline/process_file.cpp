@@ -8,6 +8,7 @@
 
 #include "layout/layout_report.h"
 #include "ocr/engine_runner.h"
+#include "pipeline/clean_page.h"
 #include "pipeline/convert.h"
 #include "pipeline/external_tools.h"
 #include "pipeline/remove_black_lines.h"
@@ -64,7 +65,9 @@ int32_t ProcessFile(ToolOptions& options, const std::string& inputPath,
         return ocr::RunOcr(page, outputPath, 0, options);
     }
     if (options.deskew2 || options.despeckle2) {
-        NotAvailable(options.deskew2 ? "-deskew2" : "-despeckle2");
+        // The pair counts as not done whatever the cleaning gave.
+        CleanPage(inputPath, outputPath, options.despeckle2 != 0, options.specklesize,
+                  options.deskew2 != 0);
         return 0;
     }
     if (options.layout) return RunLayoutAnalysis(inputPath, outputPath);

@@ -1,0 +1,200 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "pipeline/clean_page.h"
+#include "tests/support/text_page.h"
+
+namespace sheetmend {
+namespace {
+
+using testing::BitPage;
+
+// The despeckle by its plain definition, pixel by pixel: columns scanned
+// left to right, each top down; each unvisited ink pixel seeds a component
+// grown breadth first through the eight neighbours in their fixed order; the
+// seed takes no part in the extents or the edge rule. A component that grows
+// past 19900 pixels is kept, all of it.
+void ReferenceDespeckle(BitPage& page, int32_t size) {
+    const int32_t w = page.width, h = page.height;
+    std::vector<uint8_t> visited(static_cast<size_t>(w) * h, 0);
+    std::vector<std::pair<int32_t, int32_t>> queue;
+    static const int dx[8] = {-1, 1, 0, 0, -1, 1, -1, 1}, dy[8] = {0, 0, -1, 1, -1, -1, 1, 1};
+    auto seen = [&](int32_t x, int32_t y) -> uint8_t& {
+        return visited[static_cast<size_t>(y) * w + x];
+    };
+    for (int32_t x = 0; x < w; ++x)
+        for (int32_t y = 0; y < h; ++y) {
+            if (!page.Ink(x, y) || seen(x, y)) continue;
+            seen(x, y) = 1;
+            queue.assign(1, {x, y});
+            bool edge = false, large = false;
+            int32_t minX = INT32_MAX, maxX = INT32_MIN, minY = INT32_MAX, maxY = INT32_MIN;
+            for (size_t head = 0; head < queue.size(); ++head)
+                for (int k = 0; k < 8; ++k) {
+                    const int32_t nx = queue[head].first + dx[k], ny = queue[head].second + dy[k];
+                    if (nx < 0 || ny < 0 || nx >= w || ny >= h || !page.Ink(nx, ny) || seen(nx, ny))
+                        continue;
+                    seen(nx, ny) = 1;
+                    queue.push_back({nx, ny});
+                    if (nx == 0 || ny == 0 || nx == w - 1 || ny == h - 1) edge = true;
+                    minX = std::min(minX, nx), maxX = std::max(maxX, nx);
+                    minY = std::min(minY, ny), maxY = std::max(maxY, ny);
+                    if (queue.size() > 19900) large = true;
+                }
+            if (large || edge || static_cast<int64_t>(queue.size()) >= size) continue;
+            const bool small =
+                queue.size() == 1 || (maxX - minX < size / 2 && maxY - minY < size / 2);
+            if (small)
+                for (const auto& [px, py] : queue) page.Set(px, py, false);
+        }
+}
+
+// Marks drawn at known places on one page, with the default size 20: what
+// stays and what goes.
+TEST(Despeckle, DrawnMarksAtSize20) {
+    struct Mark {
+        const char* what;
+        std::vector<std::pair<int32_t, int32_t>> pixels;
+        bool kept;
+    };
+    auto rect = [](int32_t x0, int32_t y0, int32_t w, int32_t h) {
+        std::vector<std::pair<int32_t, int32_t>> p;
+        for (int32_t y = y0; y < y0 + h; ++y)
+            for (int32_t x = x0; x < x0 + w; ++x) p.push_back({x, y});
+        return p;
+    };
+    auto without = [](std::vector<std::pair<int32_t, int32_t>> p,
+                      std::pair<int32_t, int32_t> gone) {
+        std::erase(p, gone);
+        return p;
+    };
+    auto diagonal = [](int32_t x0, int32_t y0, int32_t n) {
+        std::vector<std::pair<int32_t, int32_t>> p;
+        for (int32_t i = 0; i < n; ++i) p.push_back({x0 + i, y0 + i});
+        return p;
+    };
+    auto ring = [&](int32_t x0, int32_t y0, int32_t n) {
+        std::vector<std::pair<int32_t, int32_t>> p;
+        for (const auto& q : rect(x0, y0, n, n))
+            if (q.first == x0 || q.second == y0 || q.first == x0 + n - 1 || q.second == y0 + n - 1)
+                p.push_back(q);
+        return p;
+    };
+    const int32_t W = 301, H = 150;  // not a multiple of 8 or 16
+    const std::vector<Mark> marks = {
+        {"dot of 19 (4 x 5 less one)", without(rect(20, 20, 4, 5), {22, 22}), false},
+        {"dot of 20 (4 x 5)", rect(40, 20, 4, 5), true},
+        {"stroke 1 x 12", rect(60, 20, 12, 1), true},
+        {"stroke 1 x 11", rect(60, 30, 11, 1), false},
+        {"stroke 12 x 1", rect(90, 20, 1, 12), true},
+        {"stroke 11 x 1", rect(100, 20, 1, 11), false},
+        {"diagonal of 12", diagonal(120, 20, 12), true},
+        {"diagonal of 11", diagonal(140, 20, 11), false},
+        {"ring 5 x 5 (16 pixels)", ring(170, 20, 5), false},
+        {"ring 6 x 6 (20 pixels)", ring(190, 20, 6), true},
+        {"single pixel", {{220, 20}}, false},
+        {"single pixel in the first row", {{230, 0}}, false},
+        {"single pixel in the last column", {{W - 1, 60}}, false},
+        {"2 x 2 in the first column", rect(0, 60, 2, 2), true},
+        {"2 x 2 in the last column", rect(W - 2, 80, 2, 2), true},
+        {"2 x 2 in the last row", rect(150, H - 2, 2, 2), true},
+        {"3 x 1 along the first row", rect(160, 0, 3, 1), true},
+        {"seed alone in the first column", {{0, 100}, {1, 101}}, false},
+        {"seed alone in the first row", {{250, 0}, {250, 1}, {251, 1}}, false},
+        {"bar of 30 x 3", rect(40, 100, 30, 3), true},
+    };
+    BitPage page(W, H);
+    for (const Mark& m : marks)
+        for (const auto& [x, y] : m.pixels) page.Set(x, y);
+    BitPage reference = page;
+    Despeckle(page.bits.data(), W, H, 20);
+    for (const Mark& m : marks)
+        for (const auto& [x, y] : m.pixels)
+            EXPECT_EQ(page.Ink(x, y), m.kept) << m.what << " at " << x << "," << y;
+    ReferenceDespeckle(reference, 20);
+    EXPECT_EQ(page.bits, reference.bits);
+}
+
+// The size sets both the pixel count and the extents (size / 2).
+TEST(Despeckle, SpeckleSizeScalesCountAndExtent) {
+    struct Case {
+        int32_t size;
+        int32_t w, h;  // a solid rectangle in the middle of the page
+        bool kept;
+    } cases[] = {
+        {40, 4, 5, false},   {40, 6, 6, false},   {40, 5, 8, true},    {40, 22, 1, true},
+        {40, 21, 1, false},  {2, 1, 1, false},    {2, 2, 1, true},     {1, 1, 1, true},
+        {100, 8, 12, false}, {100, 10, 10, true}, {300, 1, 152, true}, {300, 1, 151, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "size " << c.size << ", " << c.w << " x " << c.h);
+        BitPage page(200, 200);
+        page.Fill(20, 20, c.w, c.h);
+        Despeckle(page.bits.data(), 200, 200, c.size);
+        EXPECT_EQ(page.InkCount(), c.kept ? int64_t{c.w} * c.h : 0);
+    }
+}
+
+// A component of more than 19900 pixels is kept whole, also its far end
+// that the growth reaches last: a block of 199 x 100 grows first, a knob of
+// 3 x 3 beyond its right side would be left as a speck of its own.
+TEST(Despeckle, LargeComponentsAreKeptWhole) {
+    for (int32_t size : {20, 50000}) {
+        BitPage page(400, 200);
+        page.Fill(50, 50, 199, 100);
+        page.Fill(249, 99, 3, 3);
+        const BitPage before = page;
+        Despeckle(page.bits.data(), page.width, page.height, size);
+        EXPECT_EQ(page.bits, before.bits) << size;
+    }
+    // 19900 pixels exactly are judged: at a size above them, without edge
+    // contact and within the extents, they go.
+    BitPage page(400, 200);
+    page.Fill(50, 50, 199, 100);
+    Despeckle(page.bits.data(), page.width, page.height, 19901 * 2);
+    EXPECT_EQ(page.InkCount(), 0);
+}
+
+TEST(Despeckle, PagesOf10000PixelsAreLeftAlone) {
+    for (const auto& [w, h, kept] : std::vector<std::tuple<int32_t, int32_t, bool>>{
+             {10000, 4, true}, {9999, 4, false}, {20, 10000, true}, {20, 9999, false}}) {
+        BitPage page(w, h);
+        page.Set(w / 2, 2);
+        Despeckle(page.bits.data(), w, h, 20);
+        EXPECT_EQ(page.Ink(w / 2, 2), kept) << w << " x " << h;
+    }
+    Despeckle(nullptr, 10, 10, 20);  // no rows: nothing to do, no crash
+}
+
+// Random pages of specks, strokes and blobs against the plain definition,
+// at widths that end inside a byte and a padded word.
+TEST(Despeckle, FastPathMatchesThePixelDefinition) {
+    std::mt19937 rng(13);
+    for (const auto& [w, h] :
+         std::vector<std::pair<int32_t, int32_t>>{{77, 53}, {128, 96}, {250, 180}, {9, 300}}) {
+        for (int32_t size : {3, 20, 45}) {
+            BitPage page(w, h);
+            for (int32_t i = 0; i < w * h / 40; ++i) {
+                const int32_t x = static_cast<int32_t>(rng() % w),
+                              y = static_cast<int32_t>(rng() % h);
+                const int32_t bw = 1 + static_cast<int32_t>(rng() % 7),
+                              bh = 1 + static_cast<int32_t>(rng() % 5);
+                for (int32_t yy = y; yy < std::min(h, y + bh); ++yy)
+                    for (int32_t xx = x; xx < std::min(w, x + bw); ++xx)
+                        if (rng() % 3) page.Set(xx, yy);
+            }
+            BitPage reference = page;
+            const int64_t before = page.InkCount();
+            Despeckle(page.bits.data(), w, h, size);
+            ReferenceDespeckle(reference, size);
+            EXPECT_EQ(page.bits, reference.bits) << w << " x " << h << " size " << size;
+            // Both kinds of component occur on every page.
+            EXPECT_LT(page.InkCount(), before);
+            EXPECT_GT(page.InkCount(), 0);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace sheetmend
