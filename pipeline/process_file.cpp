@@ -17,16 +17,6 @@
 
 namespace sheetmend {
 
-namespace {
-
-// Operations that are not part of this build report so and do nothing.
-int32_t NotAvailable(const char* option) {
-    std::printf("[ERROR] %s is not available in this build.\n", option);
-    return 0;
-}
-
-}  // namespace
-
 bool HasConversionOptions(const ToolOptions& o) {
     const bool depth = o.bitcount == 1 || o.bitcount == 4 || o.bitcount == 8 || o.bitcount == 16 ||
                        o.bitcount == 24 || o.bitcount == 32;
