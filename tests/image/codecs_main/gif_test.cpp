@@ -352,7 +352,8 @@ TEST(GifCodec, RefusesDamagedFiles) {
         {"undefined code", with([](GifFile& s) { s.data = {0x3C}; }), "GIF: corrupt image data"},
         // clear, one pixel, then the data ends.
         {"short data", with([](GifFile& s) { s.data = {0x0C}; }), "GIF: image data ends too early"},
-        {"code size", with([](GifFile& s) { s.minCodeSize = 9; }), "GIF: bad LZW code size"},
+        // Sizes up to 11 keep the first codes within 12 bits; 12 does not.
+        {"code size", with([](GifFile& s) { s.minCodeSize = 12; }), "GIF: bad LZW code size"},
         {"empty frame", with([](GifFile& s) { s.width = 0; }), "GIF: empty frame"},
         // Four bytes of data cannot describe 65535 x 65535 pixels.
         {"frame beyond its data", with([](GifFile& s) { s.width = s.height = 65535; }),
