@@ -410,6 +410,12 @@ TEST(GifCodec, ReadsCodeSizesAboveEight) {
     // Colour table: black, white, red, blue.
     EXPECT_EQ(img.GetPixelColor(2, 0).red, 255);
     EXPECT_EQ(img.GetPixelColor(0, 0).blue, 255);
+    // ImageMagick reads the same picture.
+    ScratchDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir.File("wide.gif"), MakeGif(s)));
+    Pnm pnm;
+    ASSERT_TRUE(DecodeWithImageMagick(dir.File("wide.gif"), &pnm));
+    EXPECT_TRUE(MatchesPnm(img, pnm));
 
     // Code size 11: 12-bit codes from the start. A literal above 255 names no
     // colour and reads as index 0, and so does the string it starts.
