@@ -83,38 +83,39 @@ TEST(IcoSizes, DirectorySizeSmallerThanTheImage) {
 }
 
 TEST(IcoSizes, ShortMaskIsOpaqueWhereItIsMissing) {
-    // Without the top mask row (the last four bytes) the top row is opaque;
-    // the bottom row keeps its transparent right pixel.
-    Bytes oneRow = TinyIcon(1, kTinyIconBytes - 4);
-    oneRow.resize(oneRow.size() - 4);
-    RasterImage img;
-    ASSERT_TRUE(DecodeFromBytes(oneRow, kFormatIco, img)) << img.GetLastError();
-    ExpectPixels(img, kIndex, {255, 0, 255, 255});
-    // Cut inside the top mask row, after its first byte: the bytes that are
-    // there still count, so the top left pixel stays transparent.
-    Bytes partRow = TinyIcon(1, kTinyIconBytes - 3);
-    partRow.resize(partRow.size() - 3);
-    RasterImage part;
-    ASSERT_TRUE(DecodeFromBytes(partRow, kFormatIco, part)) << part.GetLastError();
-    ExpectPixels(part, kIndex, kAlpha);
-
-    // No mask at all: all opaque, so no alpha plane.
-    Bytes noMask = TinyIcon(1, kTinyIconBytes - 8);
-    noMask.resize(noMask.size() - 8);
-    RasterImage opaque;
-    ASSERT_TRUE(DecodeFromBytes(noMask, kFormatIco, opaque)) << opaque.GetLastError();
-    EXPECT_FALSE(opaque.HasAlpha());
-    EXPECT_EQ(opaque.GetPixelIndex(0, 0), 1);
-    EXPECT_EQ(opaque.GetPixelIndex(1, 1), 1);
-
+    // The file cut by `cut` bytes, its size field saying what is left.
+    const struct {
+        const char* what;
+        uint32_t cut;
+        int alpha[4];  // -1: no alpha plane
+    } cases[] = {
+        // Without the top mask row the top row is opaque; the bottom row
+        // keeps its transparent right pixel.
+        {"top mask row missing", 4, {255, 0, 255, 255}},
+        // Cut after the first byte of the top mask row: that byte counts.
+        {"top mask row cut", 3, {255, 0, 0, 255}},
+        {"no mask", 8, {-1}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes file = TinyIcon(1, kTinyIconBytes - c.cut);
+        file.resize(file.size() - c.cut);
+        RasterImage img;
+        ASSERT_TRUE(DecodeFromBytes(file, kFormatIco, img)) << img.GetLastError();
+        if (c.alpha[0] < 0) {
+            EXPECT_FALSE(img.HasAlpha());
+            EXPECT_EQ(img.GetPixelIndex(0, 0) + img.GetPixelIndex(1, 1), 2);
+        } else {
+            ExpectPixels(img, kIndex, c.alpha);
+        }
+        ExpectDamageIsRefusedCleanly(file, kFormatIco, 9);
+    }
     // Colour rows that are cut are not made up.
     Bytes cut = TinyIcon(1, kTinyIconBytes - 10);
     cut.resize(cut.size() - 10);
     RasterImage refused;
     EXPECT_FALSE(DecodeFromBytes(cut, kFormatIco, refused));
     EXPECT_STREQ(refused.GetLastError(), "ICO: file is truncated");
-
-    ExpectDamageIsRefusedCleanly(oneRow, kFormatIco, 9);
 }
 
 TEST(IcoSizes, PngEntryLongerThanItsDirectorySize) {
