@@ -197,7 +197,9 @@ bool GifReader::DecodeFrame(GifImage& target, const FrameHeader& frame,
     const RgbQuad* table = frame.table;
     const int tableSize = frame.tableSize;
     if (frame.width == 0 || frame.height == 0) return Fail("empty frame");
-    if (frame.minCodeSize < 1 || frame.minCodeSize > 8) return Fail("bad LZW code size");
+    // Code sizes above 8 cannot address more colours, but some writers use
+    // them; they work as long as the first codes fit in 12 bits.
+    if (frame.minCodeSize < 1 || frame.minCodeSize > 11) return Fail("bad LZW code size");
     // Each code takes at least minCodeSize + 1 bits and stands for at most
     // 4096 pixels: a frame larger than the rest of the file could describe is
     // refused before memory is taken for it.

@@ -25,7 +25,7 @@ GifLzwDecoder::GifLzwDecoder(int minCodeSize, std::function<int()> nextByte)
       end_((1 << minCodeSize) + 1) {
     for (int i = 0; i < clear_; ++i) {
         prefix_[i] = 0;
-        suffix_[i] = static_cast<uint8_t>(i);
+        suffix_[i] = static_cast<uint8_t>(i < 256 ? i : 0);
     }
     Reset();
 }
@@ -78,9 +78,9 @@ size_t GifLzwDecoder::Decode(uint8_t* out, size_t want) {
                 state_ = State::kBadCode;
                 break;
             }
-            stack_[stackTop_++] = static_cast<uint8_t>(code);
+            stack_[stackTop_++] = suffix_[code];
             previous_ = code;
-            firstOfPrevious_ = static_cast<uint8_t>(code);
+            firstOfPrevious_ = suffix_[code];
         } else {
             int c = code;
             if (code >= next_) {
@@ -97,7 +97,7 @@ size_t GifLzwDecoder::Decode(uint8_t* out, size_t want) {
                 stack_[stackTop_++] = suffix_[c];
                 c = prefix_[c];
             }
-            const auto first = static_cast<uint8_t>(c);
+            const uint8_t first = suffix_[c];
             stack_[stackTop_++] = first;
             if (next_ < 4096) {
                 prefix_[next_] = static_cast<uint16_t>(previous_);

@@ -15,8 +15,10 @@ class GifLzwDecoder {
   public:
     enum class State { kRunning, kEnded, kDataExhausted, kBadCode };
 
-    // minCodeSize must be 1..8. `nextByte` returns the next data byte of the
-    // image (across sub-blocks) or -1 when the data ends.
+    // minCodeSize must be 1..11 (the first codes are then up to 12 bits
+    // wide). Literal codes above 255 decode as index 0, which no colour table
+    // can hold. `nextByte` returns the next data byte of the image (across
+    // sub-blocks) or -1 when the data ends.
     GifLzwDecoder(int minCodeSize, std::function<int()> nextByte);
 
     // Writes up to `want` pixel indices to `out`; returns how many it wrote.

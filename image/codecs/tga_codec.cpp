@@ -1,6 +1,6 @@
 // Truevision TGA: uncompressed and run-length encoded true-colour,
-// colour-mapped and grey images, either origin; written as 8-bit colour-mapped
-// or 24-bit true colour.
+// colour-mapped and grey images (grey with an alpha byte too), either origin;
+// written as 8-bit colour-mapped or 24-bit true colour.
 //
 // TGA files carry no signature, so automatic detection tries this decoder on
 // every file the other decoders refused. The header is therefore checked
@@ -94,6 +94,11 @@ const char* CheckHeader(const TgaHeader& h) {
     } else if (IsTrueColor(h.imageType)) {
         if (h.pixelDepth != 15 && h.pixelDepth != 16 && h.pixelDepth != 24 && h.pixelDepth != 32)
             return "Not a TGA file (bad pixel depth)";
+    } else if (h.pixelDepth == 16) {
+        // A grey byte and an alpha byte; the attribute bits must say so (or
+        // be 0, the alpha byte then being unused).
+        const uint32_t attributes = h.descriptor & 0x0F;
+        if (attributes != 8 && attributes != 0) return "TGA: 16-bit grey images need 8 alpha bits";
     } else if (h.pixelDepth != 8) {
         return "TGA: only 8-bit grey images are supported";
     }
@@ -201,7 +206,8 @@ bool TgaImage::Decode(ByteStream* stream) {
     }
 
     const uint32_t bpp = IsTrueColor(h.imageType) ? 24 : 8;
-    const bool withAlpha = h.pixelDepth == 32 && (h.descriptor & 0x0F) != 0;
+    const bool greyAlpha = IsGrey(h.imageType) && h.pixelDepth == 16;
+    const bool withAlpha = (h.pixelDepth == 32 || greyAlpha) && (h.descriptor & 0x0F) != 0;
     if (!Create(h.width, h.height, bpp, kFormatTga)) return false;
     if (withAlpha && !AlphaCreate()) {
         SetLastError("TGA: no memory for the alpha plane");
@@ -251,6 +257,7 @@ bool TgaImage::Decode(ByteStream* stream) {
             const uint8_t* p = line.data() + static_cast<size_t>(i) * pixelBytes;
             if (bpp == 8) {
                 row[x] = p[0];
+                if (alphaRow) alphaRow[x] = p[1];
             } else {
                 uint8_t c[4];
                 UnpackColor(p, pixelBytes, c);

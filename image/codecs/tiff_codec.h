@@ -78,8 +78,9 @@ class TiffImage : public RasterImage {
     // Decoding (tiff_decode.cpp).
     bool DecodePage(tiff* tif);
     bool ReadRgba(tiff* tif, bool tiled);
-    bool ReadSamples(tiff* tif, bool tiled, uint16_t photometric, uint16_t bitsPerSample,
-                     uint16_t samplesPerPixel, bool lab);
+    // How the samples of a page not read through the RGBA reader become pixels.
+    struct SampleLayout;
+    bool ReadSamples(tiff* tif, bool tiled, const SampleLayout& layout);
     bool ApplyOrientation(uint16_t orientation);
 
     // Encoding (tiff_encode.cpp).

@@ -5,8 +5,11 @@
 // grey is reduced with a common gain so faint scans keep their contrast),
 // palette files of more than 8 bits become 24-bit through their colour map,
 // and every colour model libtiff's RGBA reader understands becomes 24-bit
-// through it. CIE L*a*b* pages are converted to sRGB here. Rows arrive top
-// line first and are stored bottom-up; the Orientation tag is applied last.
+// through it. CIE L*a*b* pages are converted to sRGB here, and so are RGB
+// pages of signed or floating-point samples, which the RGBA reader would take
+// for unsigned integers. Signed samples are offset so that the most negative
+// value is black, floating-point ones clamped to 0..1. Rows arrive top line
+// first and are stored bottom-up; the Orientation tag is applied last.
 //
 // Every size that leads to an allocation is checked first: the image through
 // Create's memory limit, libtiff's own buffers through the single-allocation
@@ -33,7 +36,10 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
               "libtiff hands multi-byte samples over in host order; the readers below assume "
               "little-endian hosts");
 
-constexpr int kMaxPlanes = 4;
+constexpr int kMaxPlanes = 8;
+
+// Linear camera RGB (DNG's LinearRaw); libtiff has no name for it.
+constexpr uint16_t kPhotometricLinearRaw = 34892;
 
 // Buffers of a size computed from the file, without exceptions.
 struct Buffer {
@@ -86,6 +92,62 @@ void CopyBits(uint8_t* dst, uint64_t dstBit, const uint8_t* src, uint64_t n) {
     }
 }
 
+// IEEE half precision (1 sign, 5 exponent, 10 fraction bits).
+double HalfToDouble(uint32_t v) {
+    const int exponent = static_cast<int>((v >> 10) & 0x1F);
+    const double fraction = v & 0x3FF;
+    double magnitude;
+    if (exponent == 0)
+        magnitude = std::ldexp(fraction, -24);
+    else if (exponent == 31)
+        magnitude = fraction == 0 ? HUGE_VAL : NAN;
+    else
+        magnitude = std::ldexp(fraction + 1024.0, exponent - 25);
+    return (v & 0x8000) ? -magnitude : magnitude;
+}
+
+// The 24-bit floating point of TIFF writers (1 sign, 7 exponent with a bias
+// of 63, 16 fraction bits).
+double Float24ToDouble(uint32_t v) {
+    const int exponent = static_cast<int>((v >> 16) & 0x7F);
+    const double fraction = v & 0xFFFF;
+    double magnitude;
+    if (exponent == 0)
+        magnitude = std::ldexp(fraction, -78);
+    else if (exponent == 127)
+        magnitude = fraction == 0 ? HUGE_VAL : NAN;
+    else
+        magnitude = std::ldexp(fraction + 65536.0, exponent - 79);
+    return (v & 0x800000) ? -magnitude : magnitude;
+}
+
+// A floating-point sample (its bits as read) on 0..255: clamped to 0..1,
+// scaled and rounded; NaN is black.
+uint8_t FloatTo8(uint64_t bits, uint32_t bps) {
+    double v;
+    switch (bps) {
+        case 16:
+            v = HalfToDouble(static_cast<uint32_t>(bits));
+            break;
+        case 24:
+            v = Float24ToDouble(static_cast<uint32_t>(bits));
+            break;
+        case 32: {
+            float f;
+            const uint32_t b = static_cast<uint32_t>(bits);
+            std::memcpy(&f, &b, 4);
+            v = f;
+            break;
+        }
+        default:
+            std::memcpy(&v, &bits, 8);
+            break;
+    }
+    if (!(v > 0.0)) return 0;
+    if (v >= 1.0) return 255;
+    return static_cast<uint8_t>(std::floor(v * 255.0 + 0.5));
+}
+
 // Where the samples of a row are: one interleaved plane, or one plane per
 // sample (PlanarConfiguration 2).
 struct RowSamples {
@@ -93,10 +155,15 @@ struct RowSamples {
     bool separate = false;
     uint32_t spp = 1;
     uint32_t bps = 1;
+    // Signed samples: their sign bit. Adding 2^(n-1) to an n-bit two's
+    // complement value is flipping that bit, which maps the most negative
+    // value to 0 and the most positive to the largest unsigned one.
+    uint64_t signFlip = 0;
+    bool isFloat = false;
 
-    // Sample s of pixel x. 16-, 24- and 32-bit samples come from libtiff in
-    // host order; other sizes are an MSB-first bit stream.
-    uint32_t Get(uint32_t x, uint32_t s) const {
+    // Sample s of pixel x. 16-, 24-, 32- and 64-bit samples come from libtiff
+    // in host order; other sizes are an MSB-first bit stream.
+    uint64_t Get(uint32_t x, uint32_t s) const {
         const uint8_t* row = separate ? plane[s] : plane[0];
         const uint64_t index = separate ? x : static_cast<uint64_t>(x) * spp + s;
         switch (bps) {
@@ -116,6 +183,11 @@ struct RowSamples {
                 std::memcpy(&v, row + 4 * index, 4);
                 return v;
             }
+            case 64: {
+                uint64_t v;
+                std::memcpy(&v, row + 8 * index, 8);
+                return v;
+            }
             default:
                 return ReadBits(row, index * bps, bps);
         }
@@ -123,9 +195,25 @@ struct RowSamples {
     // Sample s scaled to 8 bits: wider samples keep their top byte, narrower
     // ones are stretched over 0..255.
     uint8_t Get8(uint32_t x, uint32_t s) const {
-        const uint32_t v = Get(x, s);
+        const uint32_t v = static_cast<uint32_t>(Get(x, s));
         if (bps >= 8) return static_cast<uint8_t>(v >> (bps - 8));
         return static_cast<uint8_t>(v * 255u / ((1u << bps) - 1));
+    }
+    // Sample s as an unsigned integer (signed samples offset).
+    uint64_t Offset(uint32_t x, uint32_t s) const { return Get(x, s) ^ signFlip; }
+    // Sample s on 0..255 whatever its kind: floating point clamped and
+    // scaled, integers as Get8 after the signed offset.
+    uint8_t Level(uint32_t x, uint32_t s) const {
+        if (isFloat) return FloatTo8(Get(x, s), bps);
+        const uint64_t v = Offset(x, s);
+        if (bps >= 8) return static_cast<uint8_t>(v >> (bps - 8));
+        return static_cast<uint8_t>(v * 255u / ((1u << bps) - 1));
+    }
+    // Grey sample s as an index into the page's grey ramp: samples of up to
+    // 8 bits are indices already, wider ones give their level.
+    uint8_t GreyIndex(uint32_t x, uint32_t s) const {
+        if (bps < 8) return static_cast<uint8_t>(Offset(x, s));
+        return Level(x, s);
     }
 };
 
@@ -204,6 +292,10 @@ class RowReader {
     }
 
     const RowSamples& samples() const { return samples_; }
+    void SetKind(uint64_t signFlip, bool isFloat) {
+        samples_.signFlip = signFlip;
+        samples_.isFloat = isFloat;
+    }
     uint64_t scanline() const { return scanline_; }
 
   private:
@@ -299,7 +391,47 @@ inline uint32_t LeadingZeros8(uint32_t v) {
     return n;
 }
 
+// Divides the colours of a row of 24-bit pixels by their alpha again:
+// colour x 255 / alpha, rounded and at most 255; colour 0 where alpha is 0.
+void Unpremultiply(uint8_t* bgr, const uint8_t* alpha, uint32_t width) {
+    for (uint32_t x = 0; x < width; ++x) {
+        const uint32_t a = alpha[x];
+        if (a == 255) continue;
+        uint8_t* p = bgr + 3 * x;
+        for (int i = 0; i < 3; ++i) {
+            const uint32_t c = a == 0 ? 0 : (p[i] * 255u + a / 2) / a;
+            p[i] = static_cast<uint8_t>(c > 255 ? 255 : c);
+        }
+    }
+}
+
+// The sample index of the first extra sample that ExtraSamples marks as
+// alpha (associated or unassociated), or -1.
+int MarkedAlphaSample(TIFF* tif, uint16_t spp) {
+    uint16_t count = 0;
+    uint16_t* kinds = nullptr;
+    if (!TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &count, &kinds) || !kinds || count > spp)
+        return -1;
+    for (uint16_t i = 0; i < count; ++i)
+        if (kinds[i] == EXTRASAMPLE_ASSOCALPHA || kinds[i] == EXTRASAMPLE_UNASSALPHA)
+            return spp - count + i;
+    return -1;
+}
+
 }  // namespace
+
+struct TiffImage::SampleLayout {
+    enum class Model { kGrey, kPalette, kLab, kRgb };
+    Model model = Model::kGrey;
+    uint16_t photometric = PHOTOMETRIC_MINISBLACK;
+    uint16_t bps = 1;
+    uint16_t spp = 1;
+    // SampleFormat as it applies to the page: grey and RGB pages of more than
+    // one bit honour it, palette indices and L*a*b* samples do not.
+    uint16_t sampleFormat = SAMPLEFORMAT_UINT;
+    // The sample that becomes the alpha plane, or -1.
+    int alphaSample = -1;
+};
 
 bool TiffImage::DecodePage(TIFF* tif) {
     const tdir_t directories = TIFFNumberOfDirectories(tif);
@@ -336,14 +468,41 @@ bool TiffImage::DecodePage(TIFF* tif) {
     if (TIFFGetField(tif, TIFFTAG_YPOSITION, &value)) info_.yOffset = TruncateToInt(value);
     if (rowsPerStrip > height) rowsPerStrip = height;
 
-    const bool viaRgba = photometric == PHOTOMETRIC_RGB || photometric == PHOTOMETRIC_SEPARATED ||
-                         photometric == PHOTOMETRIC_YCBCR || photometric == PHOTOMETRIC_LOGL ||
-                         photometric == PHOTOMETRIC_LOGLUV;
-    // Three or more samples in a model the RGBA reader does not take are
-    // CIE L*a*b* pages.
-    const bool lab = !viaRgba && spp >= 3;
+    uint16_t sampleFormat = SAMPLEFORMAT_UINT;
+    TIFFGetField(tif, TIFFTAG_SAMPLEFORMAT, &sampleFormat);
+    const bool numeric = sampleFormat == SAMPLEFORMAT_INT || sampleFormat == SAMPLEFORMAT_IEEEFP;
+    // RGB pages of signed or floating-point samples are read here: the RGBA
+    // reader would take their samples for unsigned integers. So are linear
+    // camera RGB pages, which it does not take at all.
+    const bool ownRgb = spp >= 3 && ((photometric == PHOTOMETRIC_RGB && numeric) ||
+                                     photometric == kPhotometricLinearRaw);
+    const bool viaRgba =
+        !ownRgb && (photometric == PHOTOMETRIC_RGB || photometric == PHOTOMETRIC_SEPARATED ||
+                    photometric == PHOTOMETRIC_YCBCR || photometric == PHOTOMETRIC_LOGL ||
+                    photometric == PHOTOMETRIC_LOGLUV);
+    // Only the L*a*b* models convert three samples into a colour; a grey or
+    // palette page with extra samples shows its first sample.
+    const bool lab = !viaRgba && !ownRgb && spp >= 3 &&
+                     (photometric == PHOTOMETRIC_CIELAB || photometric == PHOTOMETRIC_ICCLAB ||
+                      photometric == PHOTOMETRIC_ITULAB);
+
+    SampleLayout layout;
+    layout.photometric = photometric;
+    layout.bps = bps;
+    layout.spp = spp;
+    layout.model = ownRgb                               ? SampleLayout::Model::kRgb
+                   : lab                                ? SampleLayout::Model::kLab
+                   : photometric == PHOTOMETRIC_PALETTE ? SampleLayout::Model::kPalette
+                                                        : SampleLayout::Model::kGrey;
+    const bool honoursFormat =
+        !viaRgba && bps > 1 && (layout.model == SampleLayout::Model::kGrey || ownRgb);
+    if (honoursFormat && numeric) layout.sampleFormat = sampleFormat;
+    if (layout.sampleFormat == SAMPLEFORMAT_IEEEFP && bps != 16 && bps != 24 && bps != 32 &&
+        bps != 64)
+        return Fail("Unsupported TIFF floating-point sample size");
+
     uint32_t depth;
-    if (viaRgba || lab) {
+    if (viaRgba || lab || ownRgb) {
         depth = 24;
     } else if (bps == 1 &&
                (photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK ||
@@ -356,22 +515,36 @@ bool TiffImage::DecodePage(TIFF* tif) {
     } else {
         depth = 8;
     }
-    if (!viaRgba && (bps == 0 || bps > 32)) return Fail("Unsupported TIFF bits per sample");
+    // 64-bit samples are taken on grey and RGB pages, whose samples are
+    // reduced to 8 bits anyway.
+    if (!viaRgba && (bps == 0 || (bps > 32 && !(bps == 64 && honoursFormat))))
+        return Fail("Unsupported TIFF bits per sample");
+
+    // The alpha plane: the fourth sample of RGB-like and L*a*b* pages (in
+    // CMYK it is black ink), the second of 8-bit two-sample pages, and on
+    // grey and palette pages with more samples the one ExtraSamples marks.
+    if (viaRgba) {
+        layout.alphaSample =
+            (spp == 4 && photometric != PHOTOMETRIC_SEPARATED) || (spp == 2 && bps == 8) ? 3 : -1;
+    } else if (spp == 2) {
+        layout.alphaSample = bps == 8 ? 1 : -1;
+    } else if (lab || ownRgb) {
+        layout.alphaSample = spp == 4 ? 3 : -1;
+    } else if (spp >= 3) {
+        layout.alphaSample = MarkedAlphaSample(tif, spp);
+        if (layout.alphaSample < 1 || layout.alphaSample >= kMaxPlanes) layout.alphaSample = -1;
+    }
 
     if (info_.escape != 0) return Fail("Cancelled");
     if (!Create(width, height, depth, kFormatTiff)) return Fail("TiffImage can't create image");
-    // Four samples carry alpha, except in CMYK where the fourth is black ink.
-    if ((spp == 4 && photometric != PHOTOMETRIC_SEPARATED) || (spp == 2 && bps == 8)) {
-        if (!AlphaCreate()) return Fail("TiffImage can't create image");
-    }
+    if (layout.alphaSample >= 0 && !AlphaCreate()) return Fail("TiffImage can't create image");
 
     uint16_t compression = COMPRESSION_NONE;
     TIFFGetField(tif, TIFFTAG_COMPRESSION, &compression);
     SetCodecOption(compression, kFormatTiff);
 
     const bool tiled = TIFFIsTiled(tif) != 0;
-    const bool ok =
-        viaRgba ? ReadRgba(tif, tiled) : ReadSamples(tif, tiled, photometric, bps, spp, lab);
+    const bool ok = viaRgba ? ReadRgba(tif, tiled) : ReadSamples(tif, tiled, layout);
     if (!ok) return false;
     return ApplyOrientation(orientation);
 }
@@ -408,6 +581,9 @@ bool TiffImage::ReadRgba(TIFF* tif, bool tiled) {
         return Fail("No space for raster buffer");
     }
     uint8_t* alpha = GetAlphaPlane();
+    // The reader multiplies the colours of unassociated alpha by the alpha;
+    // the image keeps alpha as a plane of its own, so that is undone.
+    const bool unassociated = alpha && reader.alpha == EXTRASAMPLE_UNASSALPHA;
     for (uint32_t r0 = 0; r0 < height; r0 += chunk) {
         if (r0 > 0 && info_.escape != 0) {
             TIFFRGBAImageEnd(&reader);
@@ -432,6 +608,7 @@ bool TiffImage::ReadRgba(TIFF* tif, bool tiled) {
             if (alpha) {
                 uint8_t* a = alpha + static_cast<size_t>(y) * width;
                 for (uint32_t x = 0; x < width; ++x) a[x] = static_cast<uint8_t>(TIFFGetA(src[x]));
+                if (unassociated) Unpremultiply(dst, a, width);
             }
         }
     }
@@ -439,19 +616,23 @@ bool TiffImage::ReadRgba(TIFF* tif, bool tiled) {
     return true;
 }
 
-bool TiffImage::ReadSamples(TIFF* tif, bool tiled, uint16_t photometric, uint16_t bps, uint16_t spp,
-                            bool lab) {
+bool TiffImage::ReadSamples(TIFF* tif, bool tiled, const SampleLayout& layout) {
+    const uint16_t photometric = layout.photometric;
+    const uint16_t bps = layout.bps;
+    const uint16_t spp = layout.spp;
+    const bool lab = layout.model == SampleLayout::Model::kLab;
+    const bool rgb = layout.model == SampleLayout::Model::kRgb;
     const uint32_t width = GetWidth();
     const uint32_t height = GetHeight();
     const uint32_t depth = GetBpp();
-    const bool palette24 = !lab && depth == 24;  // palette file of more than 8 bits
+    const bool palette24 = !lab && !rgb && depth == 24;  // palette file of more than 8 bits
 
     // The palette: grey ramps for grey files (inverted for min-is-white), the
     // colour map for palette files.
     if (photometric == PHOTOMETRIC_PALETTE && bps > 24) return Fail("Too big palette to handle");
     const uint32_t levels = bps >= 32 ? 0 : (1u << bps);  // 0 stands for 2^32
     std::unique_ptr<RgbQuad[]> lookup;                    // palette files of more than 8 bits
-    if (!lab) {
+    if (!lab && !rgb) {
         RgbQuad entries[256] = {};
         const uint32_t used = (bps >= 8) ? 256 : levels;
         if (photometric == PHOTOMETRIC_PALETTE) {
@@ -494,11 +675,17 @@ bool TiffImage::ReadSamples(TIFF* tif, bool tiled, uint16_t photometric, uint16_
         if (!palette24) SetPalette(entries, 256);
     }
 
-    const uint32_t planesNeeded = lab ? 4 : 2;
+    const uint32_t planesNeeded =
+        std::max<uint32_t>(lab ? 4 : (rgb ? 3 : 2), static_cast<uint32_t>(layout.alphaSample + 1));
     RowReader reader(tif, *this, width, height, spp, bps, planesNeeded);
     if (!reader.Prepare()) {
         return Fail(tiled ? "Corrupted tiled TIFF file!" : "Corrupted TIFF file!");
     }
+    const bool isSigned = layout.sampleFormat == SAMPLEFORMAT_INT;
+    const bool isFloat = layout.sampleFormat == SAMPLEFORMAT_IEEEFP;
+    reader.SetKind(isSigned ? (bps >= 64 ? 1ull << 63 : 1ull << (bps - 1)) : 0, isFloat);
+    // The signed offset of whole bytes of 8- or 4-bit samples copied as they are.
+    const uint8_t byteFlip = !isSigned ? 0 : (bps == 8 ? 0x80 : (bps == 4 ? 0x88 : 0));
 
     // Which conversion the rows need.
     const uint32_t used = px::UsedRowBytes(width, depth);
@@ -506,7 +693,7 @@ bool TiffImage::ReadSamples(TIFF* tif, bool tiled, uint16_t photometric, uint16_
     const bool sameLayout = spp == 1 && bps == depth && depth <= 8;
     const bool direct = sameLayout && reader.ScanlineMode() && reader.scanline() == used;
     const bool gain16 =
-        depth == 8 && bps == 16 &&
+        depth == 8 && bps == 16 && !isFloat && !rgb &&
         (photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK);
     uint8_t* alpha = GetAlphaPlane();
     std::vector<uint8_t> rowShift;
@@ -521,10 +708,21 @@ bool TiffImage::ReadSamples(TIFF* tif, bool tiled, uint16_t photometric, uint16_
         if (got == RowReader::kStop) break;  // a damaged strip ends the page silently
         const RowSamples& s = reader.samples();
         uint8_t* a = alpha ? alpha + static_cast<size_t>(y) * width : nullptr;
+        // The L*a*b* and interleaved grey-and-alpha conversions fill the
+        // alpha row themselves; every other one leaves it to the end.
+        bool alphaDone = a == nullptr;
 
         if (sameLayout) {
             if (!direct) std::memcpy(dst, s.plane[0], used);
+            if (byteFlip)
+                for (uint32_t i = 0; i < used; ++i) dst[i] ^= byteFlip;
             dst[used - 1] &= lastMask;
+        } else if (rgb) {
+            for (uint32_t x = 0; x < width; ++x) {
+                dst[3 * x] = s.Level(x, 2);
+                dst[3 * x + 1] = s.Level(x, 1);
+                dst[3 * x + 2] = s.Level(x, 0);
+            }
         } else if (lab) {
             const bool icc = photometric == PHOTOMETRIC_ICCLAB;
             for (uint32_t x = 0; x < width; ++x) {
@@ -535,6 +733,7 @@ bool TiffImage::ReadSamples(TIFF* tif, bool tiled, uint16_t photometric, uint16_
                 LabToBgr(L, av, bv, dst + 3 * x);
                 if (a && spp >= 4) a[x] = s.Get8(x, 3);
             }
+            alphaDone = true;
         } else if (palette24) {
             for (uint32_t x = 0; x < width; ++x) {
                 const RgbQuad c = lookup[s.Get(x, 0)];
@@ -547,31 +746,31 @@ bool TiffImage::ReadSamples(TIFF* tif, bool tiled, uint16_t photometric, uint16_
             // afterwards all rows are brought to the smallest of these
             // shifts, one gain for the whole page.
             uint32_t top = 0;
-            for (uint32_t x = 0; x < width; ++x) top = std::max(top, s.Get(x, 0) >> 8);
+            for (uint32_t x = 0; x < width; ++x)
+                top = std::max(top, static_cast<uint32_t>(s.Offset(x, 0) >> 8));
             const uint32_t shift = LeadingZeros8(top);
             for (uint32_t x = 0; x < width; ++x)
-                dst[x] = static_cast<uint8_t>(((s.Get(x, 0) << shift) >> 8) & 0xFF);
+                dst[x] = static_cast<uint8_t>(((s.Offset(x, 0) << shift) >> 8) & 0xFF);
             rowShift[y] = static_cast<uint8_t>(shift);
         } else if (depth == 8) {
-            if (bps == 8 && spp == 2 && !s.separate) {
+            if (bps == 8 && spp == 2 && !s.separate && !isSigned) {
                 const uint8_t* p = s.plane[0];
                 for (uint32_t x = 0; x < width; ++x) dst[x] = p[2 * x];
                 if (a)
                     for (uint32_t x = 0; x < width; ++x) a[x] = p[2 * x + 1];
+                alphaDone = true;
             } else {
-                for (uint32_t x = 0; x < width; ++x)
-                    dst[x] = bps > 8 ? static_cast<uint8_t>(s.Get(x, 0) >> (bps - 8))
-                                     : static_cast<uint8_t>(s.Get(x, 0));
-                if (a && spp >= 2 && bps == 8)
-                    for (uint32_t x = 0; x < width; ++x) a[x] = static_cast<uint8_t>(s.Get(x, 1));
+                for (uint32_t x = 0; x < width; ++x) dst[x] = s.GreyIndex(x, 0);
             }
         } else {
             // 1 or 4 bits taken from a page with more samples per pixel.
             const uint8_t mask = depth == 1 ? 1 : 15;
             std::memset(dst, 0, used);
             for (uint32_t x = 0; x < width; ++x)
-                px::SetIndex(dst, x, depth, static_cast<uint8_t>(s.Get(x, 0) & mask));
+                px::SetIndex(dst, x, depth, static_cast<uint8_t>(s.Offset(x, 0) & mask));
         }
+        if (!alphaDone)
+            for (uint32_t x = 0; x < width; ++x) a[x] = s.Level(x, layout.alphaSample);
     }
 
     if (gain16) {

@@ -5,7 +5,8 @@
 // The format has no signature and automatic detection tries it on every file
 // the decoders before it refused, so the header is read strictly: type and
 // fixed header must be zero, the integers short, minimal and non-zero, and the
-// file must hold exactly the pixels the header declares.
+// file must hold at least the pixels the header declares. Bytes after them
+// (padding some writers add) are ignored.
 #include "image/codecs/wbmp_codec.h"
 
 #include <cstring>
@@ -73,8 +74,8 @@ bool WbmpImage::Decode(ByteStream* stream) {
     const uint64_t rowBytes = (width + 7) / 8;
     const uint64_t data = rowBytes * height;
     const int64_t here = stream->Tell();
-    if (here < start || static_cast<uint64_t>(total - here) != data) {
-        SetLastError("Not a WBMP file (size does not match the dimensions)");
+    if (here < start || static_cast<uint64_t>(total - here) < data) {
+        SetLastError("Not a WBMP file (shorter than its dimensions)");
         return false;
     }
     if (!Create(width, height, 1, kFormatWbmp)) return false;

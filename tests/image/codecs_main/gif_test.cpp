@@ -349,10 +349,13 @@ TEST(GifCodec, RefusesDamagedFiles) {
         const char* message;
     } cases[] = {
         // clear (100), then 7 (111) while the next free code is 6.
-        {"undefined code", with([](GifFile& s) { s.data = {0x3C}; }), "GIF: corrupt image data"},
+        {"undefined code", with([](GifFile& s) { s.data.assign(1, 0x3C); }),
+         "GIF: corrupt image data"},
         // clear, one pixel, then the data ends.
-        {"short data", with([](GifFile& s) { s.data = {0x0C}; }), "GIF: image data ends too early"},
-        {"code size", with([](GifFile& s) { s.minCodeSize = 9; }), "GIF: bad LZW code size"},
+        {"short data", with([](GifFile& s) { s.data.assign(1, 0x0C); }),
+         "GIF: image data ends too early"},
+        // Sizes up to 11 keep the first codes within 12 bits; 12 does not.
+        {"code size", with([](GifFile& s) { s.minCodeSize = 12; }), "GIF: bad LZW code size"},
         {"empty frame", with([](GifFile& s) { s.width = 0; }), "GIF: empty frame"},
         // Four bytes of data cannot describe 65535 x 65535 pixels.
         {"frame beyond its data", with([](GifFile& s) { s.width = s.height = 65535; }),
@@ -376,6 +379,65 @@ TEST(GifCodec, RefusesDamagedFiles) {
     ASSERT_TRUE(img.Decode(&in)) << img.GetLastError();
     EXPECT_EQ(img.GetPixelIndex(1, 0), 3);
     EXPECT_EQ(img.GetNumFrames(), 1);
+}
+
+// Codes of one fixed width, packed least significant bit first (the short
+// sequences below never reach the point where the width grows).
+Bytes PackCodes(const std::vector<int>& codes, int width) {
+    Bytes out((codes.size() * static_cast<size_t>(width) + 7) / 8, 0);
+    size_t bit = 0;
+    for (int code : codes)
+        for (int k = 0; k < width; ++k, ++bit)
+            if ((code >> k) & 1)
+                out[bit / 8] = static_cast<uint8_t>(out[bit / 8] | (1u << (bit % 8)));
+    return out;
+}
+
+TEST(GifCodec, ReadsCodeSizesAboveEight) {
+    // Code size 10: codes are 11 bits, clear 1024, end 1025, and the first
+    // new entry 1026 is "1 2" once 1 and 2 are read.
+    GifFile s;
+    s.screenWidth = s.width = 4;
+    s.screenHeight = s.height = 2;
+    s.minCodeSize = 10;
+    s.data = PackCodes({1024, 1, 2, 1026, 3, 0, 1026, 1025}, 11);
+    RasterImage img = MustDecode(MakeGif(s), kFormatGif);
+    const int top[4] = {1, 2, 1, 2}, bottom[4] = {3, 0, 1, 2};
+    for (int x = 0; x < 4; ++x) {
+        EXPECT_EQ(img.GetPixelIndex(x, 1), top[x]) << x;
+        EXPECT_EQ(img.GetPixelIndex(x, 0), bottom[x]) << x;
+    }
+    // Colour table: black, white, red, blue.
+    EXPECT_EQ(img.GetPixelColor(2, 0).red, 255);
+    EXPECT_EQ(img.GetPixelColor(0, 0).blue, 255);
+    // ImageMagick reads the same picture.
+    ScratchDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir.File("wide.gif"), MakeGif(s)));
+    Pnm pnm;
+    ASSERT_TRUE(DecodeWithImageMagick(dir.File("wide.gif"), &pnm));
+    EXPECT_TRUE(MatchesPnm(img, pnm));
+
+    // Code size 11: 12-bit codes from the start. A literal above 255 names no
+    // colour and reads as index 0, and so does the string it starts.
+    s.minCodeSize = 11;
+    // 257 would be 1 if its low byte were taken; 2050 is "257 3", read 0 3.
+    s.data = PackCodes({2048, 257, 3, 2050, 1, 2, 0, 0, 2049}, 12);
+    RasterImage wide = MustDecode(MakeGif(s), kFormatGif);
+    const int wideTop[4] = {0, 3, 0, 3}, wideBottom[4] = {1, 2, 0, 0};
+    for (int x = 0; x < 4; ++x) {
+        EXPECT_EQ(wide.GetPixelIndex(x, 1), wideTop[x]) << x;
+        EXPECT_EQ(wide.GetPixelIndex(x, 0), wideBottom[x]) << x;
+    }
+
+    // Damage to the wide codes is refused cleanly.
+    s.minCodeSize = 10;
+    s.data = PackCodes({1024, 1, 2, 1026, 3, 0, 1026, 1025}, 11);
+    ExpectDamageIsRefusedCleanly(MakeGif(s), kFormatGif, 31);
+    // A code beyond the table right after the clear code is corrupt data.
+    s.data = PackCodes({1024, 1500, 1025}, 11);
+    RasterImage bad;
+    EXPECT_FALSE(DecodeFromBytes(MakeGif(s), kFormatGif, bad));
+    EXPECT_STREQ(bad.GetLastError(), "GIF: corrupt image data");
 }
 
 }  // namespace

@@ -80,7 +80,6 @@ TEST(WbmpCodec, HeaderIsReadStrictly) {
         {{0, 1, 3, 2, 0xA0, 0x40}, "extension headers"},
         {{0, 0, 0, 2, 0xA0, 0x40}, "zero width"},
         {{0, 0, 3, 2, 0xA0}, "a row missing"},
-        {{0, 0, 3, 2, 0xA0, 0x40, 0}, "a byte too many"},
         {{0, 0, 0x80, 3, 2, 0xA0, 0x40}, "integer with a leading empty group"},
         {{0, 0, 0x81, 0x80, 0x80, 0x80, 0}, "integer longer than three bytes"},
     };
@@ -94,6 +93,22 @@ TEST(WbmpCodec, HeaderIsReadStrictly) {
     EXPECT_EQ(img.GetPixelColor(2, 1).red, 255);
     EXPECT_EQ(img.GetPixelColor(1, 0).red, 255);
     EXPECT_TRUE(PaddingIsZero(img));
+
+    // Bytes after the bitmap are ignored: the same picture with one or
+    // three more.
+    for (const Bytes& longer :
+         {Bytes{0, 0, 3, 2, 0xA0, 0x40, 0}, Bytes{0, 0, 3, 2, 0xA0, 0x40, 1, 2, 3}}) {
+        RasterImage more;
+        ASSERT_TRUE(DecodeBytes(longer, kFormatWbmp, &more)) << more.GetLastError();
+        ASSERT_EQ(more.GetWidth(), 3u);
+        ASSERT_EQ(more.GetHeight(), 2u);
+        // Top row 101, bottom row 010.
+        const int expected[2][3] = {{255, 0, 255}, {0, 255, 0}};
+        for (int y = 0; y < 2; ++y)
+            for (int x = 0; x < 3; ++x)
+                EXPECT_EQ(more.GetPixelColor(x, 1 - y).red, expected[y][x]) << x << "," << y;
+        EXPECT_TRUE(PaddingIsZero(more));
+    }
 }
 
 }  // namespace

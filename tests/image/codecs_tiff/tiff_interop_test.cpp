@@ -194,6 +194,27 @@ TEST_F(TiffInterop, GreyAndPaletteFiles) {
     ExpectLikeImageMagick("palette4.tif", 1);
 }
 
+TEST_F(TiffInterop, FloatingPointFilesFromImageMagick) {
+    // (ImageMagick writes the floating-point predictor with its
+    // compressions. Its signed files store unsigned levels, so they are no
+    // reference for signed samples.)
+    const std::string fp = " -define quantum:format=floating-point";
+    Run(kIm + "colour.ppm -colorspace gray -depth 32" + fp + " -compress lzw grey-f32.tif");
+    Run(kIm + "colour.ppm -colorspace gray -depth 16" + fp + " -compress zip grey-f16.tif");
+    Run(kIm + "colour.ppm -colorspace gray -depth 64" + fp +
+        " -compress lzw -endian MSB grey-f64-be.tif");
+    Run(kIm + "colour.ppm -colorspace gray -depth 32" + fp +
+        " -endian MSB -compress lzw grey-f32-be.tif");
+    Run(kIm + "colour.ppm -depth 32" + fp + " -compress zip rgb-f32.tif");
+    ASSERT_NE(TiffInfo(File("grey-f64-be.tif")).find("IEEE floating point"), std::string::npos);
+    ASSERT_NE(TiffInfo(File("grey-f16.tif")).find("Bits/Sample: 16"), std::string::npos);
+    // Scaling a value to 8 bits rounds in both; ImageMagick goes through
+    // 16-bit quanta first, so a level may differ by one.
+    for (const char* name :
+         {"grey-f32.tif", "grey-f16.tif", "grey-f64-be.tif", "grey-f32-be.tif", "rgb-f32.tif"})
+        ExpectLikeImageMagick(name, 1);
+}
+
 TEST_F(TiffInterop, FaxFilesFromFax2tiff) {
     ASSERT_TRUE(WriteFileBytes(File("fax.pbm"), KnownPbm(1728, 40)));
     Run(kIm + "fax.pbm fax:page.g3");

@@ -140,6 +140,9 @@ TEST(TiffRobustness, HandBuiltLiesAreRefused) {
         TinyTiff w(5, 3);
         w.Short(258, 64).Short(259, 1).Short(262, 1).Short(277, 1).Data(Bytes(120, 1));
         cases.push_back({"64-bit samples", w.Build()});
+        TinyTiff x(5, 3);
+        x.Short(258, 48).Short(259, 1).Short(262, 1).Short(277, 1).Data(Bytes(90, 1));
+        cases.push_back({"48-bit samples", x.Build()});
     }
     // A directory chain that loops back on itself.
     {
@@ -169,8 +172,15 @@ TEST(TiffRobustness, HandBuiltLiesAreRefused) {
     RasterImage huge;
     EXPECT_FALSE(DecodeBytes(cases[1].file, kFormatTiff, &huge));
     EXPECT_STREQ(huge.GetLastError(), "TiffImage can't create image");
+    // 64-bit grey is reduced to its top byte (here 0x01 in every sample);
+    // sample sizes between 32 and 64 bits are not read.
+    RasterImage deep;
+    ASSERT_TRUE(DecodeBytes(cases[8].file, kFormatTiff, &deep)) << deep.GetLastError();
+    EXPECT_EQ(deep.GetBpp(), 8u);
+    EXPECT_EQ(deep.GetPixelIndex(0, 0), 1);
+    EXPECT_EQ(deep.GetPixelIndex(4, 2), 1);
     RasterImage wide;
-    EXPECT_FALSE(DecodeBytes(cases[8].file, kFormatTiff, &wide));
+    EXPECT_FALSE(DecodeBytes(cases[9].file, kFormatTiff, &wide));
     EXPECT_STREQ(wide.GetLastError(), "Unsupported TIFF bits per sample");
 }
 
