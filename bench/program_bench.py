@@ -56,6 +56,11 @@ OPERATIONS = [
     ("despeckle2", ["-despeckle2"], None, ["grey8", "bw1"], ["-despeckle"]),
     ("deskew2 despeckle2", ["-deskew2", "-despeckle2"], None, ["grey8", "bw1"],
      ["-despeckle", "-deskew", "40%"]),
+    # PDF output: the 1-bit page's floor is the same page to Group 4 TIFF, so
+    # "x floor" is the cost of PDF against Group 4 TIFF; the JPEG page's data
+    # is passed through.
+    ("to pdf", ["-bitcount", "1"], ".pdf", ["bw1"], None),
+    ("to pdf", ["-bitcount", "24"], ".pdf", ["rgb24"], None),
 ]
 
 # Operations that a second peer does alone: unpaper on the page as Netpbm, the

@@ -27,15 +27,17 @@ enum ImageFormat : uint32_t {
     kFormatMng = 17,
     kFormatSka = 18,
     kFormatRaw = 19,
+    // Written only: one page per image. Nothing decodes it.
+    kFormatPdf = 20,
 };
 
 // Number of codec slots: one per supported format code, plus slot 0.
-inline constexpr uint32_t kFormatSlotCount = 19;
+inline constexpr uint32_t kFormatSlotCount = 20;
 
-// Codes 0..15 map to themselves, 17..19 to 16..18, anything else to 0.
+// Codes 0..15 map to themselves, 17..20 to 16..19, anything else to 0.
 constexpr uint32_t FormatIndex(uint32_t code) {
     if (code <= 15) return code;
-    if (code >= 17 && code <= 19) return code - 1;
+    if (code >= 17 && code <= 20) return code - 1;
     return 0;
 }
 

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -19,12 +20,14 @@
 #include "image/codecs/jpeg_codec.h"
 #include "image/codecs/mng_codec.h"
 #include "image/codecs/pcx_codec.h"
+#include "image/codecs/pdf_codec.h"
 #include "image/codecs/png_codec.h"
 #include "image/codecs/raw_codec.h"
 #include "image/codecs/tga_codec.h"
 #include "image/codecs/tiff_codec.h"
 #include "image/codecs/wbmp_codec.h"
 #include "image/raster_image.h"
+#include "image/safe_file.h"
 #include "image/streams.h"
 #include "platform/paths.h"
 
@@ -57,6 +60,7 @@ uint32_t ImageTypeFromExtension(std::string_view fileName) {
         {"emf", kFormatWmf}, {"jp2", kFormatJp2}, {"j2k", kFormatJp2}, {"jpc", kFormatJpc},
         {"j2c", kFormatJpc}, {"pgx", kFormatPgx}, {"pnm", kFormatPnm}, {"pgm", kFormatPnm},
         {"ppm", kFormatPnm}, {"ras", kFormatRas}, {"mng", kFormatMng}, {"jng", kFormatMng},
+        {"pdf", kFormatPdf},
     };
     for (const Entry& e : kTable)
         if (ext == e.ext) return e.code;
@@ -94,6 +98,15 @@ bool IsSupportedImageExtension(std::string_view extension) {
 bool HasSupportedImageExtension(std::string_view fileName) {
     if (fileName.empty()) return false;
     return IsSupportedImageExtension(SplitPath(fileName).ext);
+}
+
+bool IsSupportedOutputExtension(std::string_view extension) {
+    return IsSupportedImageExtension(extension) || Lower(extension) == ".pdf";
+}
+
+bool HasSupportedOutputExtension(std::string_view fileName) {
+    if (fileName.empty()) return false;
+    return IsSupportedOutputExtension(SplitPath(fileName).ext);
 }
 
 int32_t PrepareForOutputFormat(RasterImage& image, uint32_t code) {
@@ -296,6 +309,7 @@ bool RasterImage::Encode(ByteStream* stream, uint32_t code) {
         case kFormatMng: return RunEncoder<MngImage>(*this, stream);
         case kFormatSka: SetLastError("Save SKA not supported on this platform"); return false;
         case kFormatRaw: SetLastError("Save RAW not supported"); return false;
+        case kFormatPdf: return EncodePdf(*this, stream);
         default: SetLastError("Encode: Unknown format"); return false;
     }
 }
@@ -311,39 +325,60 @@ bool RasterImage::Encode(FILE* file, uint32_t code) {
 
 namespace {
 
-// Encodes the whole file into memory first, then writes it in one go, so a
+const char* const kWriteError = "Error writing the image file";
+
+// Produces the whole file in memory first, then writes it in one go, so a
 // refused or failed encode never truncates the target.
-bool SaveInPlace(RasterImage& image, const char* fileName, uint32_t code) {
+bool WriteInPlace(const char* fileName, const StreamWriter& write, SafeWriteOutcome& outcome) {
     MemoryStream memory;
-    if (!memory.Open()) return false;
-    if (!image.Encode(&memory, code)) return false;
+    if (!memory.Open() || !write(&memory)) return false;
     FILE* f = std::fopen(fileName, "wb");
-    if (!f) return false;
+    if (!f) {
+        outcome.SetCannotCreate(fileName, errno);
+        return false;
+    }
     const size_t size = static_cast<size_t>(memory.Size());
     bool ok = size == 0 || std::fwrite(memory.GetBuffer(false), 1, size, f) == size;
     ok = (std::fclose(f) == 0) && ok;
-    if (!ok) image.SetLastError("Error writing the image file");
+    if (!ok) outcome.error = kWriteError;
     return ok;
 }
 
 }  // namespace
 
-// A save of a regular file writes a temporary file beside the target and
-// renames it into place only when the encoder succeeded and every byte was
-// written, so a failed save never leaves a truncated or half-written file
-// under the target's name and never destroys a file that was there before.
-// A symbolic link is followed (the file it names is replaced, the link stays);
-// an existing file keeps its permissions; a target that is not a regular
-// file (a device, a pipe) is written in place.
-bool RasterImage::Save(const char* fileName, uint32_t code) {
-    if (!fileName || !*fileName) return false;
+void SafeWriteOutcome::SetCannotCreate(const char* fileName, int errorNumber) {
+    created = false;
+    systemError = errorNumber;
+    error = std::string("Cannot create \"") + fileName + "\": " + std::strerror(errorNumber);
+}
+
+// A regular file is written as a temporary file beside the target and renamed
+// into place only when the writer succeeded and every byte was written, so a
+// failed save never leaves a truncated or half-written file under the
+// target's name and never destroys a file that was there before. A symbolic
+// link is followed (the file it names is replaced, the link stays); an
+// existing file keeps its permissions; a target that is not a regular file (a
+// device, a pipe) is written in place.
+bool WriteFileSafely(const char* fileName, const StreamWriter& write, SafeWriteOutcome& outcome) {
+    outcome = SafeWriteOutcome{};
+    if (!fileName || !*fileName) {
+        outcome.created = false;
+        outcome.error = "No file name";
+        return false;
+    }
     std::string target = fileName;
     struct stat st;
     bool exists = stat(fileName, &st) == 0;
     if (exists) {
-        if (S_ISDIR(st.st_mode)) return false;
-        if (access(fileName, W_OK) != 0) return false;
-        if (!S_ISREG(st.st_mode)) return SaveInPlace(*this, fileName, code);
+        if (S_ISDIR(st.st_mode)) {
+            outcome.SetCannotCreate(fileName, EISDIR);
+            return false;
+        }
+        if (access(fileName, W_OK) != 0) {
+            outcome.SetCannotCreate(fileName, errno);
+            return false;
+        }
+        if (!S_ISREG(st.st_mode)) return WriteInPlace(fileName, write, outcome);
         if (char* resolved = realpath(fileName, nullptr)) {
             target = resolved;
             std::free(resolved);
@@ -352,7 +387,7 @@ bool RasterImage::Save(const char* fileName, uint32_t code) {
         struct stat link;
         if (lstat(fileName, &link) == 0 && S_ISLNK(link.st_mode)) {
             // A link to a file yet to be made: write through it in place.
-            return SaveInPlace(*this, fileName, code);
+            return WriteInPlace(fileName, write, outcome);
         }
     }
 
@@ -361,7 +396,7 @@ bool RasterImage::Save(const char* fileName, uint32_t code) {
     std::vector<char> name(tmpl.begin(), tmpl.end());
     name.push_back('\0');
     const int fd = mkstemp(name.data());
-    if (fd < 0) return SaveInPlace(*this, target.c_str(), code);
+    if (fd < 0) return WriteInPlace(target.c_str(), write, outcome);
     mode_t mode;
     if (exists) {
         mode = st.st_mode & 07777;
@@ -373,25 +408,46 @@ bool RasterImage::Save(const char* fileName, uint32_t code) {
     fchmod(fd, mode);
     FILE* f = fdopen(fd, "wb");
     if (!f) {
+        outcome.SetCannotCreate(fileName, errno);
         close(fd);
         unlink(name.data());
         return false;
     }
-    bool ok = Encode(f, code);
+    bool ok;
+    {
+        FileStream stream(f);
+        ok = write(&stream);
+    }
     if (ok && std::fflush(f) != 0) {
-        SetLastError("Error writing the image file");
+        outcome.error = kWriteError;
         ok = false;
     }
     if (std::fclose(f) != 0 && ok) {
-        SetLastError("Error writing the image file");
+        outcome.error = kWriteError;
         ok = false;
     }
     if (ok && std::rename(name.data(), target.c_str()) != 0) {
+        outcome.error = kWriteError;
         ok = false;
-        SetLastError("Error writing the image file");
     }
     if (!ok) unlink(name.data());
     return ok;
+}
+
+// A target that cannot be created leaves lastError as it was (errno tells
+// why); a failure after that point is explained in lastError.
+bool RasterImage::Save(const char* fileName, uint32_t code) {
+    if (!fileName || !*fileName) return false;
+    SafeWriteOutcome outcome;
+    const bool ok = WriteFileSafely(
+        fileName, [&](ByteStream* stream) { return Encode(stream, code); }, outcome);
+    if (ok) return true;
+    if (!outcome.created) {
+        errno = outcome.systemError;
+    } else if (!outcome.error.empty()) {
+        SetLastError(outcome.error.c_str());
+    }
+    return false;
 }
 
 }  // namespace sheetmend

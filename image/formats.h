@@ -20,6 +20,10 @@ uint32_t ImageTypeFromContent(const char* fileName);
 // ignored: .tif .tiff .jpg .jpeg .png .bmp .tga .pcx .gif .mng .pnm .pbm .pgm .ppm
 bool IsSupportedImageExtension(std::string_view extension);
 bool HasSupportedImageExtension(std::string_view fileName);
+// The same for output, where .pdf is accepted as well (PDF is written, never
+// read).
+bool IsSupportedOutputExtension(std::string_view extension);
+bool HasSupportedOutputExtension(std::string_view fileName);
 
 class RasterImage;
 

@@ -33,6 +33,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #include "image/format_codes.h"
@@ -124,6 +125,16 @@ struct ImageInfo {
     uint8_t disposalMethod = 0;
     bool getAllFrames = false;
     bool littleEndianHost = true;
+};
+
+// The coded bytes of the JPEG file an image was decoded from, and the
+// fingerprint (RasterImage::PixelFingerprint) of the pixels decoded from them.
+// A writer that can hold JPEG data embeds the bytes as they are while the
+// image's fingerprint still matches, i.e. while no operation changed a pixel.
+struct SourceJpeg {
+    std::vector<uint8_t> data;
+    uint32_t components = 0;  // 1 grey, 3 colour
+    uint64_t fingerprint = 0;
 };
 
 class RasterImage {
@@ -306,6 +317,18 @@ public:
     bool Encode(ByteStream* stream, uint32_t code);
     bool Encode(FILE* file, uint32_t code);
 
+    // ---- the JPEG data the pixels came from (raster_image.cpp) ----
+    // Kept by copies, transfers and ghosts; dropped when the block goes
+    // (Create, Destroy). Pixel operations need not drop it: a writer compares
+    // fingerprints before it trusts the data.
+    void SetSourceJpeg(std::shared_ptr<const SourceJpeg> source) {
+        sourceJpeg_ = std::move(source);
+    }
+    const SourceJpeg* GetSourceJpeg() const { return sourceJpeg_.get(); }
+    // A 64-bit hash of the size, depth, palette and every pixel byte (not the
+    // row padding); one pass over the rows.
+    uint64_t PixelFingerprint() const;
+
     // ---- DIB exchange (dib_exchange.cpp) ----
     DibHandle CopyToHandle() const;
     bool CreateFromHandle(const DibHandle& handle);
@@ -336,6 +359,7 @@ protected:
     int32_t layerCount_ = 0;  // owned entries of layers_
     RasterImage** frames_ = nullptr;
     int32_t frameCount_ = 0;  // owned entries of frames_
+    std::shared_ptr<const SourceJpeg> sourceJpeg_;
 };
 
 }  // namespace sheetmend

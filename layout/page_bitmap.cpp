@@ -157,7 +157,7 @@ uint32_t SaveFormatFromExtension(const std::string& path) {
         {"bmp", 1},  {"jpg", 3},  {"jpeg", 3}, {"gif", 2},  {"png", 4},  {"mng", 17}, {"jng", 17},
         {"ico", 5},  {"tiff", 6}, {"tif", 6},  {"tga", 7},  {"pcx", 8},  {"wbmp", 9}, {"wmf", 10},
         {"emf", 10}, {"jp2", 11}, {"j2k", 11}, {"jpc", 12}, {"j2c", 12}, {"pgx", 13}, {"ras", 15},
-        {"pnm", 14}, {"pgm", 14}, {"ppm", 14},
+        {"pnm", 14}, {"pgm", 14}, {"ppm", 14}, {"pdf", 20},
     };
     for (const Entry& e : kTable)
         if (ext == e.ext) return e.code;

@@ -8,6 +8,7 @@
 #include "image/formats.h"
 #include "image/raster_image.h"
 #include "pipeline/external_tools.h"
+#include "pipeline/image_files.h"
 #include "platform/file_copy.h"
 #include "platform/paths.h"
 #include "platform/temp_files.h"
@@ -93,11 +94,11 @@ int32_t ConvertImage(const ToolOptions& options, const std::string& inputPath,
     ApplyConversionOptions(options, image);
     if (options.deskew || options.despeckle) ExternalDeskewStep(options, image, options.skewrange);
     PrepareForOutputFormat(image, code);
-    if (!image.Save(outputPath.c_str(), code)) {
+    if (!SaveExplained(image, outputPath, code)) {
         // Standard output keeps its fixed lines; the reason goes to standard error.
         std::fflush(stdout);
         std::fprintf(stderr, "[ERROR] Failed to save \"%s\": %s\n", outputPath.c_str(),
-                     image.GetLastError()[0] ? image.GetLastError() : "cannot write the file");
+                     image.GetLastError());
         return 0;
     }
     return 1;
@@ -109,7 +110,7 @@ int32_t ConvertFile(const ToolOptions& options, const std::string& inputPath,
         std::printf("[ERROR] \"%s\" is not a valid input image file.\n", inputPath.c_str());
         return 0;
     }
-    if (!HasSupportedImageExtension(outputPath)) {
+    if (!HasSupportedOutputExtension(outputPath)) {
         std::printf("[ERROR] \"%s\" is not a valid output image file.\n", outputPath.c_str());
         return 0;
     }

@@ -17,8 +17,10 @@
 #include <mutex>
 
 #include "image/format_codes.h"
+#include "image/formats.h"
 #include "image/raster_image.h"
 #include "layout/binarize.h"
+#include "pipeline/image_files.h"
 #include "platform/clock.h"
 #include "platform/file_copy.h"
 #include "platform/paths.h"
@@ -221,14 +223,26 @@ int32_t RemoveBordersWith(const std::string& tool, const ToolOptions& options,
         copy = MakeTempPath(SplitPath(inputPath).ext);
         if (!copy.empty() && CopyFileReplacing(inputPath, copy)) input = copy;
     }
-    // The output's extension tells the converter the format to write.
-    const std::string written = MakeTempPath(SplitPath(outputPath).ext);
+    // The output's extension tells the converter the format to write. A PDF
+    // is made here from the PNG the converter writes, so it is coded as every
+    // other PDF of ours (and needs no PDF support in the converter).
+    const bool pdf = ImageTypeFromExtension(outputPath) == kFormatPdf;
+    const std::string written = MakeTempPath(pdf ? ".png" : SplitPath(outputPath).ext);
     bool ok = false;
     if (!written.empty()) {
         const std::string line = RemoveBorderCommandLine(tool, AsFileArgument(input),
                                                          BorderFuzzPercent(options.fuzz), written);
         ok = RunTool(kConverterName, line, written);
-        if (ok && !MoveFileReplacing(written, outputPath)) {
+        if (ok && pdf) {
+            RasterImage page;
+            ok = LoadImageFile(written, page);
+            if (ok && !SaveExplained(page, outputPath, kFormatPdf)) {
+                std::fflush(stdout);
+                std::fprintf(stderr, "[ERROR] Cannot write \"%s\": %s\n", outputPath.c_str(),
+                             page.GetLastError());
+                ok = false;
+            }
+        } else if (ok && !MoveFileReplacing(written, outputPath)) {
             std::fflush(stdout);
             std::fprintf(stderr, "[ERROR] Cannot write \"%s\": %s\n", outputPath.c_str(),
                          std::strerror(errno));

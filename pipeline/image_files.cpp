@@ -1,6 +1,8 @@
 #include "pipeline/image_files.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "image/formats.h"
 #include "image/raster_image.h"
@@ -23,6 +25,22 @@ bool LoadImageFile(const std::string& path, RasterImage& image) {
     return false;
 }
 
+bool SaveExplained(RasterImage& image, const std::string& path, uint32_t code) {
+    image.SetLastError("");
+    errno = 0;
+    if (image.Save(path.c_str(), code)) return true;
+    // A file that could not be created leaves the image's message empty and
+    // the reason in errno.
+    if (!image.GetLastError()[0]) {
+        const int reason = errno;
+        const std::string text =
+            reason ? std::string("cannot create the file: ") + std::strerror(reason)
+                   : std::string("cannot write the file");
+        image.SetLastError(text.c_str());
+    }
+    return false;
+}
+
 bool SaveImageFile(const std::string& path, RasterImage& image) {
     const uint32_t code = ImageTypeFromExtension(path);
     if (code == kFormatUnknown) {
@@ -33,7 +51,7 @@ bool SaveImageFile(const std::string& path, RasterImage& image) {
     // JPEG and GIF need the same preparation as in the plain conversion; the
     // other formats take the page as it is, with its own codec options.
     if (code == kFormatJpeg || code == kFormatGif) PrepareForOutputFormat(image, code);
-    if (image.Save(path.c_str(), code)) return true;
+    if (SaveExplained(image, path, code)) return true;
     std::fflush(stdout);
     std::fprintf(stderr, "%s\nerror saving %s\n", image.GetLastError(), path.c_str());
     return false;

@@ -3,6 +3,7 @@
 // standard error; standard output keeps the operations' own lines.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace sheetmend {
@@ -19,5 +20,9 @@ bool LoadImageFile(const std::string& path, RasterImage& image);
 // 1 bit) and run-length coding (as PrepareForOutputFormat). False, with a
 // message, for an unknown extension or a failed save.
 bool SaveImageFile(const std::string& path, RasterImage& image);
+
+// Saves `image` as format `code`; on failure its lastError says why, also when
+// the file could not be created at all (a folder that cannot be written).
+bool SaveExplained(RasterImage& image, const std::string& path, uint32_t code);
 
 }  // namespace sheetmend

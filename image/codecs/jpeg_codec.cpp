@@ -200,6 +200,7 @@ class JpegReader {
     }
     bool Start();
     void ConvertCmyk(uint32_t first, uint32_t count);
+    void KeepSourceData();
 
     RasterImage& img_;
     uint8_t scale_;
@@ -210,6 +211,7 @@ class JpegReader {
     bool created_ = false;
     bool cmyk_ = false;
     std::vector<uint8_t> cmykRows_;
+    int64_t start_ = -1;  // stream position of the file's first byte
 };
 
 bool JpegReader::Start() {
@@ -297,6 +299,7 @@ bool JpegReader::Run() {
     progress_.progress_monitor = CheckScans;
     cinfo_.progress = &progress_;
 
+    start_ = source_->stream->Tell();
     if (!Start()) return false;
     jpeg_start_decompress(&cinfo_);
     const uint32_t height = cinfo_.output_height;
@@ -315,7 +318,35 @@ bool JpegReader::Run() {
     }
     source_->complete = true;
     jpeg_finish_decompress(&cinfo_);
+    KeepSourceData();
     return true;
+}
+
+// Keeps the file's bytes, from its first byte to its end marker, for writers
+// that can embed them unchanged (PDF). Only files that any JPEG reader
+// decodes to these very pixels qualify: a whole file at full size, 8-bit grey
+// or colour, Huffman-coded; not a CMYK file (converted here), not a reduced
+// decode, not a file whose end was missing.
+void JpegReader::KeepSourceData() {
+    ByteStream* stream = source_->stream;
+    const bool plain = !source_->ranOut && !cmyk_ && !cinfo_.arith_code &&
+                       cinfo_.data_precision == 8 && cinfo_.output_width == cinfo_.image_width &&
+                       cinfo_.output_height == cinfo_.image_height &&
+                       (cinfo_.num_components == 1 || cinfo_.num_components == 3);
+    if (!plain || start_ < 0) return;
+    const int64_t here = stream->Tell();
+    if (here < 0) return;
+    const int64_t end = here - static_cast<int64_t>(source_->pub.bytes_in_buffer);
+    if (end <= start_ || end - start_ > static_cast<int64_t>(kRasterMaxMemory)) return;
+    auto kept = std::make_shared<SourceJpeg>();
+    kept->data.resize(static_cast<size_t>(end - start_));
+    kept->components = static_cast<uint32_t>(cinfo_.num_components);
+    const bool read = stream->Seek(start_, SEEK_SET) &&
+                      stream->Read(kept->data.data(), 1, kept->data.size()) == kept->data.size();
+    stream->Seek(here, SEEK_SET);
+    if (!read) return;
+    kept->fingerprint = img_.PixelFingerprint();
+    img_.SetSourceJpeg(std::move(kept));
 }
 
 // ---------------------------------------------------------------------------

@@ -8,11 +8,15 @@
 // colour. The page is one strip written top line first.
 #include <tiffio.h>
 
+#include <algorithm>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
+#include "image/codecs/group4.h"
 #include "image/codecs/tiff_codec.h"
 #include "image/pixel_access.h"
 
@@ -39,7 +43,130 @@ uint16_t ClampToU16(int32_t v) {
     return static_cast<uint16_t>(v);
 }
 
+// A growing byte buffer that libtiff writes a file into.
+struct MemoryFile {
+    std::vector<uint8_t> bytes;
+    uint64_t position = 0;
+    std::string error;
+};
+
+tmsize_t MemoryRead(thandle_t handle, void* buffer, tmsize_t size) {
+    auto* f = static_cast<MemoryFile*>(handle);
+    if (size <= 0 || f->position >= f->bytes.size()) return 0;
+    const uint64_t n =
+        std::min<uint64_t>(static_cast<uint64_t>(size), f->bytes.size() - f->position);
+    std::memcpy(buffer, f->bytes.data() + f->position, n);
+    f->position += n;
+    return static_cast<tmsize_t>(n);
+}
+
+tmsize_t MemoryWrite(thandle_t handle, void* buffer, tmsize_t size) {
+    auto* f = static_cast<MemoryFile*>(handle);
+    if (size <= 0) return 0;
+    const uint64_t end = f->position + static_cast<uint64_t>(size);
+    if (end > f->bytes.size()) f->bytes.resize(end);
+    std::memcpy(f->bytes.data() + f->position, buffer, static_cast<size_t>(size));
+    f->position = end;
+    return size;
+}
+
+toff_t MemorySeek(thandle_t handle, toff_t offset, int whence) {
+    auto* f = static_cast<MemoryFile*>(handle);
+    uint64_t base = 0;
+    if (whence == SEEK_CUR)
+        base = f->position;
+    else if (whence == SEEK_END)
+        base = f->bytes.size();
+    else if (whence != SEEK_SET)
+        return static_cast<toff_t>(-1);
+    f->position = base + offset;
+    return f->position;
+}
+
+int MemoryClose(thandle_t) {
+    return 0;
+}
+toff_t MemorySize(thandle_t handle) {
+    return static_cast<MemoryFile*>(handle)->bytes.size();
+}
+int NoMap(thandle_t, void**, toff_t*) {
+    return 0;
+}
+void NoUnmap(thandle_t, void*, toff_t) {}
+
+int KeepMemoryError(TIFF*, void* user, const char*, const char* fmt, va_list ap) {
+    char text[256];
+    std::vsnprintf(text, sizeof text, fmt, ap);
+    static_cast<MemoryFile*>(user)->error = text;
+    return 1;
+}
+
+int IgnoreWarning(TIFF*, void*, const char*, const char*, va_list) {
+    return 1;
+}
+
 }  // namespace
+
+// The page goes through libtiff into a TIFF file in memory, whose single
+// strip is then the Group 4 data. Fill order 1 keeps the bits as fax readers
+// expect them.
+bool EncodeGroup4Strip(const RasterImage& page, bool invert, std::vector<uint8_t>& out,
+                       std::string& error) {
+    out.clear();
+    if (!page.IsValid() || page.GetBpp() != 1) {
+        error = "Group 4 needs a 1-bit image";
+        return false;
+    }
+    const uint32_t width = page.GetWidth();
+    const uint32_t height = page.GetHeight();
+    MemoryFile file;
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    if (!options) {
+        error = "Out of memory";
+        return false;
+    }
+    TIFFOpenOptionsSetErrorHandlerExtR(options, KeepMemoryError, &file);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, IgnoreWarning, nullptr);
+    TIFF* tif = TIFFClientOpenExt("Group 4", "w", &file, MemoryRead, MemoryWrite, MemorySeek,
+                                  MemoryClose, MemorySize, NoMap, NoUnmap, options);
+    TIFFOpenOptionsFree(options);
+    if (!tif) {
+        error = file.error.empty() ? "Group 4 coder could not start" : file.error;
+        return false;
+    }
+    bool ok = TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width) &&
+              TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height) &&
+              TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1) &&
+              TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 1) &&
+              TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE) &&
+              TIFFSetField(tif, TIFFTAG_FILLORDER, FILLORDER_MSB2LSB) &&
+              TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, height) &&
+              TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+    const size_t lineBytes = px::UsedRowBytes(width, 1);
+    const uint8_t lastMask = px::LastByteMask(width, 1);
+    std::vector<uint8_t> line(lineBytes);
+    for (uint32_t r = 0; ok && r < height; ++r) {
+        const uint8_t* src = page.RowPtr(height - 1 - r);
+        if (invert) {
+            for (size_t i = 0; i < lineBytes; ++i) line[i] = static_cast<uint8_t>(~src[i]);
+            line[lineBytes - 1] &= lastMask;
+        } else {
+            std::memcpy(line.data(), src, lineBytes);
+        }
+        ok = TIFFWriteScanline(tif, line.data(), r, 0) >= 0;
+    }
+    uint64_t* offsets = nullptr;
+    uint64_t* counts = nullptr;
+    ok = ok && TIFFFlushData(tif) && TIFFGetField(tif, TIFFTAG_STRIPOFFSETS, &offsets) &&
+         TIFFGetField(tif, TIFFTAG_STRIPBYTECOUNTS, &counts) && offsets && counts &&
+         TIFFNumberOfStrips(tif) == 1 && offsets[0] + counts[0] <= file.bytes.size();
+    if (ok)
+        out.assign(file.bytes.begin() + static_cast<ptrdiff_t>(offsets[0]),
+                   file.bytes.begin() + static_cast<ptrdiff_t>(offsets[0] + counts[0]));
+    TIFFClose(tif);
+    if (!ok) error = file.error.empty() ? "Group 4 coding failed" : file.error;
+    return ok;
+}
 
 void TiffImage::PutLightEntryFirst() {
     const RgbQuad first = GetPaletteColor(0);

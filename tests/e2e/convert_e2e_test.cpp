@@ -87,8 +87,13 @@ TEST_F(Convert, ErrorMessagesNameTheFile) {
     ProgramResult r = Run({"-flip", "notes.txt", "o.png"});
     EXPECT_EQ(r.out.substr(r.out.find('\n') + 1, r.out.find("[Message]") - r.out.find('\n') - 1),
               "[ERROR] \"" + dir.File("notes.txt") + "\" is not a valid input image file.\n");
-    r = Run({"-flip", "p.png", "o.pdf"});
-    EXPECT_NE(r.out.find("[ERROR] \"" + dir.File("o.pdf") + "\" is not a valid output image file.\n"),
+    // PDF is written, never read: a .pdf input is refused, a .txt output too.
+    ASSERT_TRUE(WriteFileBytes(dir.File("in.pdf"), {'%', 'P', 'D', 'F'}));
+    r = Run({"-flip", "in.pdf", "o.png"});
+    EXPECT_NE(r.out.find("[ERROR] \"" + dir.File("in.pdf") + "\" is not a valid input image file.\n"),
+              std::string::npos);
+    r = Run({"-flip", "p.png", "o.txt"});
+    EXPECT_NE(r.out.find("[ERROR] \"" + dir.File("o.txt") + "\" is not a valid output image file.\n"),
               std::string::npos);
     r = Run({"-flip", "p.png", "o.pbm"});
     EXPECT_NE(r.out.find("'" + dir.File("o.pbm") + "' is an unknown image format.\n"), std::string::npos);

@@ -131,7 +131,7 @@ TEST(Encode, RefusesWhatNoEncoderWrites) {
     ASSERT_TRUE(s.Open());
     const std::pair<uint32_t, const char*> refusals[] = {
         {16, "Encode: Unknown format"}, {0, "Encode: Unknown format"},
-        {20, "Encode: Unknown format"}, {0xFFFFFFFF, "Encode: Unknown format"},
+        {21, "Encode: Unknown format"}, {0xFFFFFFFF, "Encode: Unknown format"},
         {10, "Save WMF not supported"}, {19, "Save RAW not supported"},
     };
     for (const auto& [code, message] : refusals) {
@@ -193,7 +193,7 @@ TEST(Load, KeepsTheMessageOfTheTypedAttempt) {
     EXPECT_FALSE(img.IsValid());
 }
 
-// A code of no format (16, or above 19) makes no typed attempt, so the
+// A code of no format (16, or above 20) makes no typed attempt, so the
 // detection's own message is the one reported.
 TEST(Load, ExplainsAFailureWithACodeOfNoFormat) {
     testing::ScratchDir dir;
