@@ -19,6 +19,14 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
+// The source tree: from the environment, else from where this file lies.
+std::string SourceRoot() {
+    if (const char* dir = std::getenv("SHEETMEND_SOURCE_DIR")) return dir;
+    const std::string here = __FILE__;
+    const std::string tail = "tests/image/codecs_pdf/pdf_test.cpp";
+    return here.size() > tail.size() ? here.substr(0, here.size() - tail.size()) : ".";
+}
+
 void SetGreyRamp(RasterImage& img) {
     const uint32_t n = img.GetNumColors();
     for (uint32_t i = 0; i < n; ++i) {
@@ -281,10 +289,7 @@ TEST(PdfJpeg, UnchangedPixelsEmbedTheOriginalBytes) {
 // was replaced.
 TEST(PdfJpeg, ConvertedDecodesAndNewBlocksKeepNoData) {
     ScratchDir dir;
-    const std::string cmyk =
-        std::string(std::getenv("SHEETMEND_SOURCE_DIR") ? std::getenv("SHEETMEND_SOURCE_DIR")
-                                                        : "..") +
-        "/fuzz/corpus/jpeg/im-cmyk.jpg";
+    const std::string cmyk = SourceRoot() + "/fuzz/corpus/jpeg/im-cmyk.jpg";
     RasterImage img;
     ASSERT_TRUE(img.Load(cmyk.c_str(), kFormatJpeg)) << img.GetLastError();
     EXPECT_EQ(img.GetSourceJpeg(), nullptr);
