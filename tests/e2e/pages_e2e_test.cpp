@@ -7,6 +7,7 @@
 // page loop existed.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <regex>
 #include <sstream>
@@ -351,6 +352,71 @@ TEST_F(Pages, ADirectoryChainThatLoopsIsCountedOnce) {
     EXPECT_NE(r.out.find("[Message] Page 4 of 4\n"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("Page 5"), std::string::npos);
     EXPECT_EQ(TiffDirectories(dir.File("out.tif")).size(), 4u);
+}
+
+TEST_F(Pages, AnEndlessDirectoryChainIsCutAtTheLimitWithAMessage) {
+    // 1005 tiny pages: the first 1000 are processed, and the pair fails
+    // saying how many there were.
+    RasterImage tiny(2, 2, 24);
+    tiny.Clear(255);
+    SaveOrFail(tiny, dir.File("tiny.tif"));
+    std::string list;
+    for (int i = 0; i < 1005; ++i) list += " tiny.tif";
+    std::string out;
+    ASSERT_EQ(RunShell("cd '" + dir.path() + "' && tiffcp" + list + " many.tif 2>&1", &out), 0)
+        << out;
+
+    const ProgramResult r = Run({"-threshold", "0", "many.tif", "out.tif"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("[ERROR] \"" + dir.File("many.tif") +
+                         "\" has 1005 pages; only the first 1000 are processed.\n"),
+              std::string::npos)
+        << r.out.substr(0, 400);
+    EXPECT_NE(r.out.find("[Message] Page 1000 of 1000\n"), std::string::npos);
+    EXPECT_EQ(r.out.find("of 1005"), std::string::npos);
+    EXPECT_EQ(TiffDirectories(dir.File("out.tif")).size(), 1000u);
+}
+
+// The largest resident size of a run, from /usr/bin/time -v (0 when unknown).
+long PeakKilobytes(const ScratchDir& dir, const std::string& args) {
+    std::string out;
+    RunShell("cd '" + dir.path() + "' && /usr/bin/time -v '" + SheetmendBinary() + "' " + args +
+                 " 2>&1 >/dev/null",
+             &out);
+    const size_t at = out.find("Maximum resident set size (kbytes): ");
+    return at == std::string::npos ? 0 : std::stol(out.substr(at + 36));
+}
+
+TEST(PagesMemory, TwentyA4PagesNeedHardlyMoreThanOne) {
+    if (access("/usr/bin/time", X_OK) != 0) GTEST_SKIP() << "/usr/bin/time is not installed";
+    ScratchDir dir;
+    // An A4 page at 300 dpi, one bit deep, with a frame and a bar of ink.
+    RasterImage page(2480, 3508, 1);
+    page.SetPaletteColor(0, 0, 0, 0);
+    page.SetPaletteColor(1, 255, 255, 255);
+    page.Clear(1);
+    for (int32_t y = 200; y < 3300; ++y)
+        for (int32_t x = 200; x < 2280; ++x)
+            if (y < 260 || y > 3240 || x < 260 || x > 2220 || (y > 1500 && y < 1700))
+                page.SetPixelIndex(x, y, 0);
+    page.SetXDpi(300);
+    page.SetYDpi(300);
+    SaveOrFail(page, dir.File("a4.tif"));
+    std::string list;
+    for (int i = 0; i < 20; ++i) list += " a4.tif";
+    std::string out;
+    ASSERT_EQ(RunShell("cd '" + dir.path() + "' && tiffcp" + list + " a4x20.tif 2>&1", &out), 0)
+        << out;
+
+    for (const char* op : {"-threshold 0", "-removelongline 0", "-deskew2 -despeckle2"})
+        for (const char* ext : {"tif", "pdf"}) {
+            SCOPED_TRACE(std::string(op) + " to " + ext);
+            const long one = PeakKilobytes(dir, std::string(op) + " a4.tif one." + ext);
+            const long twenty = PeakKilobytes(dir, std::string(op) + " a4x20.tif twenty." + ext);
+            ASSERT_GT(one, 0);
+            EXPECT_LE(twenty, one * 3 / 2) << one << " kB for one page";
+        }
+    EXPECT_EQ(TiffDirectories(dir.File("twenty.tif")).size(), 20u);
 }
 
 // A single-page input gives what the program gave before files of several
