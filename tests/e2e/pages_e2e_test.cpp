@@ -211,6 +211,7 @@ TEST_F(Pages, EveryOperationGivesEachPageItsSinglePageResultInOneTiff) {
             const std::string pageNumber = "Page Number: " + std::to_string(k) + "-4";
             EXPECT_NE(dirs[k].find(pageNumber), std::string::npos) << dirs[k];
             EXPECT_NE(dirs[k].find("PageName: Page " + std::to_string(k + 1)), std::string::npos);
+            EXPECT_NE(dirs[k].find("Subfile Type: multi-page document (2"), std::string::npos);
 
             std::vector<std::string> alone = op.options;
             alone.push_back(PageFile(k));
