@@ -6,6 +6,7 @@
 
 #include "cli/log.h"
 #include "cli/options.h"
+#include "pipeline/page_files.h"
 #include "pipeline/process_file.h"
 #include "platform/clock.h"
 #include "platform/file_copy.h"
@@ -40,15 +41,7 @@ void AssignOutputPaths(const std::string& outputPattern, std::vector<FilePair>& 
 }
 
 bool UniqueOutputPath(std::string& path) {
-    const PathParts parts = SplitPath(path);
-    std::string name = parts.name;
-    for (int i = 0; PathExists(path); ++i) {
-        if (i >= 1000000) return false;
-        char number[16];
-        std::snprintf(number, sizeof number, "%03d", i);
-        path = MakePath(parts.drive, parts.dir, parts.name + number, parts.ext);
-    }
-    return true;
+    return MakeUniquePath(path);
 }
 
 int32_t RunBatch(const std::vector<std::string>& words) {

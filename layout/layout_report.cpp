@@ -44,46 +44,39 @@ ColorRef BlockColour(uint32_t type) {
 
 }  // namespace
 
-int32_t RunLayoutAnalysis(const std::string& inputPath, const std::string& outputPath) {
-    std::unique_ptr<PageBitmap> page = LoadPageBitmap(inputPath);
-    if (!page) {
-        std::printf("[ERROR] Failed to load \"%s\" file.\n", inputPath.c_str());
-        return 0;
-    }
-    NormalizeInkPolarity(*page);
-    const int32_t width = page->width, height = page->height;
+std::vector<LayoutBlock> ReportLayout(PageBitmap& page) {
+    NormalizeInkPolarity(page);
+    const int32_t width = page.width, height = page.height;
     const int32_t rowBits = (width + 15) & 0xFFF0;
     std::vector<LayoutBlock> blocks;
     if (width > 0 && height > 0)
-        blocks = AnalyzeLayout(page->bits.data(), rowBits, height, 0, 0, width - 1, height - 1);
+        blocks = AnalyzeLayout(page.bits.data(), rowBits, height, 0, 0, width - 1, height - 1);
 
     std::printf("------------------ LayoutAnalysis ------------------\n");
     int number = 1;
     for (const LayoutBlock& b : blocks)
         std::printf("%d, %s, [%d, %d, %d, %d]\n", number++, BlockTypeLabel(b.type), b.x0, b.y0,
                     b.x1, b.y1);
-    ReleasePageBitmap(*page);
-    page.reset();
+    ReleasePageBitmap(page);
     std::printf("------------------------------------------------\n");
+    return blocks;
+}
+
+int32_t RunLayoutAnalysis(const std::string& inputPath, const std::string& outputPath) {
+    std::unique_ptr<PageBitmap> page = LoadPageBitmap(inputPath);
+    if (!page) {
+        std::printf("[ERROR] Failed to load \"%s\" file.\n", inputPath.c_str());
+        return 0;
+    }
+    const std::vector<LayoutBlock> blocks = ReportLayout(*page);
+    page.reset();
     DrawLayout(inputPath, outputPath, blocks);
     return 1;
 }
 
-int32_t DrawLayout(const std::string& inputPath, const std::string& outputPath,
-                   const std::vector<LayoutBlock>& blocks) {
-    if (blocks.empty()) return 0;
-    RasterImage image;
-    if (!image.Load(inputPath.c_str(), kFormatUnknown)) {
-        std::printf("[ERROR] Failed to load \"%s\" file.\n", inputPath.c_str());
-        return 0;
-    }
+void DrawBlocks(RasterImage& image, const std::vector<LayoutBlock>& blocks) {
     image.IncreaseBpp(24);
     const int32_t H = static_cast<int32_t>(image.GetHeight());
-    const uint32_t type = ImageTypeFromExtension(outputPath);
-    if (type == 0) {
-        std::printf("'%s' is an unknown image format.\n", outputPath.c_str());
-        return 0;
-    }
     for (const LayoutBlock& b : blocks) {
         const ColorRef colour = BlockColour(b.type);
         // Container rows count from the bottom: rows H - y1 and H - y0 are
@@ -98,6 +91,22 @@ int32_t DrawLayout(const std::string& inputPath, const std::string& outputPath,
             image.DrawString(b.x1, b.y0, label, RgbQuad{0, 0, 255, 0}, "Arial", 0, 0, false, false,
                              false);
     }
+}
+
+int32_t DrawLayout(const std::string& inputPath, const std::string& outputPath,
+                   const std::vector<LayoutBlock>& blocks) {
+    if (blocks.empty()) return 0;
+    RasterImage image;
+    if (!image.Load(inputPath.c_str(), kFormatUnknown)) {
+        std::printf("[ERROR] Failed to load \"%s\" file.\n", inputPath.c_str());
+        return 0;
+    }
+    const uint32_t type = ImageTypeFromExtension(outputPath);
+    if (type == 0) {
+        std::printf("'%s' is an unknown image format.\n", outputPath.c_str());
+        return 0;
+    }
+    DrawBlocks(image, blocks);
     PrepareForOutputFormat(image, type);
     return image.Save(outputPath.c_str(), type) ? 1 : 0;
 }

@@ -26,6 +26,10 @@ void WriteU32(uint8_t* p, uint32_t v) {
 std::unique_ptr<PageBitmap> LoadPageBitmap(const std::string& path) {
     RasterImage image;
     if (!image.Load(path.c_str(), kFormatUnknown)) return nullptr;
+    return PageBitmapFromImage(image);
+}
+
+std::unique_ptr<PageBitmap> PageBitmapFromImage(RasterImage& image) {
     BinarizePage(image);
     DibHandle dib = image.CopyToHandle();
     if (dib.empty()) return nullptr;
@@ -71,8 +75,8 @@ int32_t FillFromDib(PageBitmap& bitmap, const DibHandle& dib) {
     const uint8_t* src = dib.data() + offset;
     for (int32_t r = 0; r < height; ++r) {
         // rowBytes never exceeds the source stride (16- versus 32-pixel padding).
-        std::memcpy(bitmap.Row(static_cast<uint32_t>(height - 1 - r)), src + static_cast<size_t>(r) * stride,
-                    rowBytes);
+        std::memcpy(bitmap.Row(static_cast<uint32_t>(height - 1 - r)),
+                    src + static_cast<size_t>(r) * stride, rowBytes);
     }
     return kFillOk;
 }
@@ -125,7 +129,8 @@ DibHandle PageBitmapToDib(const PageBitmap& bitmap) {
     const uint32_t rowBytes = bitmap.RowBytes();
     if (bitmap.bits.size() < static_cast<size_t>(rowBytes) * bitmap.height) return dib;
     for (uint32_t r = 0; r < bitmap.height; ++r)
-        std::memcpy(h + 48 + static_cast<size_t>(r) * stride, bitmap.Row(bitmap.height - 1u - r), rowBytes);
+        std::memcpy(h + 48 + static_cast<size_t>(r) * stride, bitmap.Row(bitmap.height - 1u - r),
+                    rowBytes);
     return dib;
 }
 
@@ -140,9 +145,14 @@ int32_t SavePageBitmap(const PageBitmap* bitmap, const std::string& path) {
         return 0;
     }
     RasterImage image;
-    if (!image.CreateFromHandle(dib)) return 0;
-    image.SetClrImportant(0);
+    if (!PageBitmapToImage(dib, image)) return 0;
     return image.Save(path.c_str(), type) ? 1 : 0;
+}
+
+bool PageBitmapToImage(const DibHandle& dib, RasterImage& image) {
+    if (dib.empty() || !image.CreateFromHandle(dib)) return false;
+    image.SetClrImportant(0);
+    return true;
 }
 
 uint32_t SaveFormatFromExtension(const std::string& path) {

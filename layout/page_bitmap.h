@@ -22,7 +22,9 @@ struct PageBitmap {
 
     uint32_t RowBytes() const { return ((static_cast<uint32_t>(width) + 15) >> 4) * 2; }
     uint8_t* Row(uint32_t y) { return bits.data() + static_cast<size_t>(y) * RowBytes(); }
-    const uint8_t* Row(uint32_t y) const { return bits.data() + static_cast<size_t>(y) * RowBytes(); }
+    const uint8_t* Row(uint32_t y) const {
+        return bits.data() + static_cast<size_t>(y) * RowBytes();
+    }
 };
 
 // Results of FillFromDib.
@@ -37,6 +39,9 @@ enum FillResult : int32_t {
 // minority colour. nullptr when the file cannot be read (silently) or the
 // page cannot be held ("Resource" on standard error).
 std::unique_ptr<PageBitmap> LoadPageBitmap(const std::string& path);
+
+// The same for a page already in memory; `image` is made black and white.
+std::unique_ptr<PageBitmap> PageBitmapFromImage(RasterImage& image);
 
 // Fills the rows from a packed 1-bit DIB (header, colour table, bottom-up rows).
 int32_t FillFromDib(PageBitmap& bitmap, const DibHandle& dib);
@@ -53,6 +58,10 @@ DibHandle PageBitmapToDib(const PageBitmap& bitmap);
 
 // Saves in the format the extension names. 1 on success, 0 otherwise.
 int32_t SavePageBitmap(const PageBitmap* bitmap, const std::string& path);
+
+// The image SavePageBitmap saves: the DIB of PageBitmapToDib, with no
+// colour marked important. False when the DIB is empty or cannot be taken.
+bool PageBitmapToImage(const DibHandle& dib, RasterImage& image);
 
 // The format code for saving by the path's extension (case ignored); 0 when unknown.
 uint32_t SaveFormatFromExtension(const std::string& path);

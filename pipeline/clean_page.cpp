@@ -16,6 +16,17 @@ int32_t PaddedRowBits(const PageBitmap& page) {
     return static_cast<int32_t>(page.RowBytes() * 8);
 }
 
+void CleanPageBitmap(PageBitmap& page, bool despeckle, int32_t speckleSize, bool deskew) {
+    if (despeckle)
+        Despeckle(page.bits.data(), page.width, page.height,
+                  speckleSize > 0 ? speckleSize : kDefaultSpeckleSize);
+    if (deskew) {
+        const float angle = DetectSkew(page.bits.data(), PaddedRowBits(page), page.height, 0, 0,
+                                       page.width - 1, page.height - 1);
+        if (angle != 0) RotatePage(page, -static_cast<double>(angle));
+    }
+}
+
 int32_t CleanPage(const std::string& inputPath, const std::string& outputPath, bool despeckle,
                   int32_t speckleSize, bool deskew) {
     if (!despeckle && !deskew) return 0;
@@ -24,14 +35,7 @@ int32_t CleanPage(const std::string& inputPath, const std::string& outputPath, b
         std::printf("[ERROR] Failed to load \"%s\" file.\n", inputPath.c_str());
         return 0;
     }
-    if (despeckle)
-        Despeckle(page->bits.data(), page->width, page->height,
-                  speckleSize > 0 ? speckleSize : kDefaultSpeckleSize);
-    if (deskew) {
-        const float angle = DetectSkew(page->bits.data(), PaddedRowBits(*page), page->height, 0, 0,
-                                       page->width - 1, page->height - 1);
-        if (angle != 0) RotatePage(*page, -static_cast<double>(angle));
-    }
+    CleanPageBitmap(*page, despeckle, speckleSize, deskew);
     const int32_t saved = SavePageBitmap(page.get(), outputPath);
     ReleasePageBitmap(*page);
     return saved;

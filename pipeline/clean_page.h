@@ -18,6 +18,10 @@ namespace sheetmend {
 int32_t CleanPage(const std::string& inputPath, const std::string& outputPath, bool despeckle,
                   int32_t speckleSize, bool deskew);
 
+// The cleaning of a page in memory: the despeckle, then the deskew, each
+// when asked for.
+void CleanPageBitmap(PageBitmap& page, bool despeckle, int32_t speckleSize, bool deskew);
+
 // Erases every 8-connected ink component of the page rows (rows padded to 16
 // pixels) that is a speckle: fewer than speckleSize pixels, none of them but
 // the first one found (scanning columns left to right, each top down) in

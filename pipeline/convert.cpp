@@ -26,7 +26,8 @@ int32_t ApplyConversionOptions(const ToolOptions& options, RasterImage& image) {
         // The product wraps in 32 bits as it always has; the quotient is
         // taken in floating point and truncated.
         auto scaled = [](int32_t a, int32_t b, int32_t c) {
-            const auto product = static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
+            const auto product =
+                static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
             return static_cast<int32_t>(static_cast<double>(product) / c);
         };
         if (w > 0 && h == 0)
@@ -59,7 +60,8 @@ int32_t ApplyConversionOptions(const ToolOptions& options, RasterImage& image) {
     if (options.threshold > 0 && options.threshold < 255 && image.GetBpp() > 1)
         image.Threshold(static_cast<uint8_t>(options.threshold));
 
-    if (options.dither >= 0 && options.dither <= 7 && image.GetBpp() > 1) image.Dither(options.dither);
+    if (options.dither >= 0 && options.dither <= 7 && image.GetBpp() > 1)
+        image.Dither(options.dither);
 
     if (options.flip) image.Flip(false, true);
     if (options.mirror) image.Mirror(false, true);
@@ -73,6 +75,12 @@ int32_t ApplyConversionOptions(const ToolOptions& options, RasterImage& image) {
             image.DecreaseBpp(target, true, nullptr, 0);
     }
     return 1;
+}
+
+void ConvertPage(const ToolOptions& options, RasterImage& image, uint32_t outputCode) {
+    ApplyConversionOptions(options, image);
+    if (options.deskew || options.despeckle) ExternalDeskewStep(options, image, options.skewrange);
+    PrepareForOutputFormat(image, outputCode);
 }
 
 int32_t ConvertImage(const ToolOptions& options, const std::string& inputPath,
@@ -91,9 +99,7 @@ int32_t ConvertImage(const ToolOptions& options, const std::string& inputPath,
         std::printf("[ERROR] Failed to load \"%s\" file.\n", inputPath.c_str());
         return 0;
     }
-    ApplyConversionOptions(options, image);
-    if (options.deskew || options.despeckle) ExternalDeskewStep(options, image, options.skewrange);
-    PrepareForOutputFormat(image, code);
+    ConvertPage(options, image, code);
     if (!SaveExplained(image, outputPath, code)) {
         // Standard output keeps its fixed lines; the reason goes to standard error.
         std::fflush(stdout);

@@ -20,6 +20,10 @@ int32_t ConvertFile(const ToolOptions& options, const std::string& inputPath,
 int32_t ConvertImage(const ToolOptions& options, const std::string& inputPath,
                      const std::string& outputPath);
 
+// The conversion of a page in memory: the conversion options, the external
+// deskew step when asked for, and the preparation for format outputCode.
+void ConvertPage(const ToolOptions& options, RasterImage& image, uint32_t outputCode);
+
 // Resize, rotate, automatic threshold, fixed threshold, dither, flip, mirror,
 // bit depth, in that order. 1, or 0 when the image holds no pixels.
 int32_t ApplyConversionOptions(const ToolOptions& options, RasterImage& image);

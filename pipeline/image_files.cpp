@@ -41,6 +41,10 @@ bool SaveExplained(RasterImage& image, const std::string& path, uint32_t code) {
     return false;
 }
 
+void PrepareForFileFormat(RasterImage& image, uint32_t code) {
+    if (code == kFormatJpeg || code == kFormatGif) PrepareForOutputFormat(image, code);
+}
+
 bool SaveImageFile(const std::string& path, RasterImage& image) {
     const uint32_t code = ImageTypeFromExtension(path);
     if (code == kFormatUnknown) {
@@ -50,7 +54,7 @@ bool SaveImageFile(const std::string& path, RasterImage& image) {
     }
     // JPEG and GIF need the same preparation as in the plain conversion; the
     // other formats take the page as it is, with its own codec options.
-    if (code == kFormatJpeg || code == kFormatGif) PrepareForOutputFormat(image, code);
+    PrepareForFileFormat(image, code);
     if (SaveExplained(image, path, code)) return true;
     std::fflush(stdout);
     std::fprintf(stderr, "%s\nerror saving %s\n", image.GetLastError(), path.c_str());

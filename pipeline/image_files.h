@@ -21,6 +21,9 @@ bool LoadImageFile(const std::string& path, RasterImage& image);
 // message, for an unknown extension or a failed save.
 bool SaveImageFile(const std::string& path, RasterImage& image);
 
+// The preparation SaveImageFile gives a page for format `code`.
+void PrepareForFileFormat(RasterImage& image, uint32_t code);
+
 // Saves `image` as format `code`; on failure its lastError says why, also when
 // the file could not be created at all (a folder that cannot be written).
 bool SaveExplained(RasterImage& image, const std::string& path, uint32_t code);

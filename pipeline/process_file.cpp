@@ -11,6 +11,8 @@
 #include "pipeline/clean_page.h"
 #include "pipeline/convert.h"
 #include "pipeline/external_tools.h"
+#include "pipeline/page_files.h"
+#include "pipeline/process_pages.h"
 #include "pipeline/remove_black_lines.h"
 #include "pipeline/trim_margins.h"
 #include "platform/temp_files.h"
@@ -42,6 +44,13 @@ int32_t ProcessFile(ToolOptions& options, const std::string& inputPath,
                     const std::string& outputPath) {
     struct stat st;
     if (stat(inputPath.c_str(), &st) != 0) return 0;
+
+    // A file of several pages runs the operation page by page; a file of
+    // one page takes the operation's own path, exactly as before.
+    int32_t totalPages = 1;
+    const int32_t pages = CountInputPages(inputPath, &totalPages);
+    if (UsePageLoop(options, inputPath, outputPath, pages))
+        return ProcessPages(options, inputPath, outputPath, pages, totalPages);
 
     if (options.ocr) {
         // With -deskew or -despeckle the engine reads a cleaned one-bit copy

@@ -26,7 +26,8 @@ namespace sheetmend {
 namespace {
 
 // Appends the ink runs of one row (ink = bits equal to inkBit).
-void RowRuns(const uint8_t* row, uint32_t width, uint8_t inkBit, uint16_t y, std::vector<InkRun>& runs) {
+void RowRuns(const uint8_t* row, uint32_t width, uint8_t inkBit, uint16_t y,
+             std::vector<InkRun>& runs) {
     const uint32_t used = px::UsedRowBytes(width, 1);
     const uint8_t flip = inkBit ? 0x00 : 0xFF;
     const uint8_t lastMask = px::LastByteMask(width, 1);
@@ -156,35 +157,21 @@ ObjectRect ComponentBounds(const InkObjects& objects, size_t object) {
     return r;
 }
 
-int32_t RemoveBlackLines(const std::string& inputPath, const std::string& outputPath, bool boxObjects,
-                         int32_t longLine, int32_t shortLine) {
-    if (inputPath.empty() || outputPath.empty()) return 0;
-    if (ImageTypeFromExtension(inputPath) == kFormatUnknown) {
-        std::printf("'%s' is an unknown image format.\n", inputPath.c_str());
-        return 0;
-    }
-    const uint32_t outputCode = ImageTypeFromExtension(outputPath);
-    if (outputCode == kFormatUnknown) {
-        std::printf("'%s' is an unknown image format.\n", outputPath.c_str());
-        return 0;
-    }
-    RasterImage page;
-    if (!page.Load(inputPath.c_str(), kFormatUnknown)) {
-        std::printf("[ERROR] Failed to load \"%s\" file.\n", inputPath.c_str());
-        return 0;
-    }
+bool RemoveLinesFromPage(RasterImage& page, const std::string& inputName, bool boxObjects,
+                         int32_t longLine, int32_t shortLine, RasterImage& work) {
     const uint32_t W = page.GetWidth();
     const uint32_t H = page.GetHeight();
     if (W > kMaxLinePageSide || H > kMaxLinePageSide) {
-        std::printf("[ERROR] \"%s\" is %u x %u pixels; line removal handles pages of at most %u pixels "
-                    "in each direction.\n",
-                    inputPath.c_str(), W, H, kMaxLinePageSide);
-        return 0;
+        std::printf(
+            "[ERROR] \"%s\" is %u x %u pixels; line removal handles pages of at most %u pixels "
+            "in each direction.\n",
+            inputName.c_str(), W, H, kMaxLinePageSide);
+        return false;
     }
 
     // Objects are found on a black-and-white version; the page as loaded is
     // what gets painted and saved.
-    RasterImage work(page, true, true, true);
+    work.Copy(page, true, true, true);
     BinarizePage(page);
     const uint32_t L = longLine < 1 ? (W < H ? W : H) / 4 : static_cast<uint32_t>(longLine);
     const int32_t S = shortLine;
@@ -198,8 +185,9 @@ int32_t RemoveBlackLines(const std::string& inputPath, const std::string& output
 
     if (boxObjects && work.GetBpp() < 24) work.IncreaseBpp(24);
     if (boxObjects && work.GetBpp() != 24) {
-        std::printf("[ERROR] Failed to make a colour copy of \"%s\": %s\n", inputPath.c_str(), work.GetLastError());
-        return 0;
+        std::printf("[ERROR] Failed to make a colour copy of \"%s\": %s\n", inputName.c_str(),
+                    work.GetLastError());
+        return false;
     }
     const bool direct24 = work.GetBpp() == 24;
     const RgbQuad white{255, 255, 255, 0};
@@ -228,7 +216,8 @@ int32_t RemoveBlackLines(const std::string& inputPath, const std::string& output
         const int32_t c1 = RuntimeRand() % 255;
         const int32_t c2 = RuntimeRand() % 255;
         const int32_t c3 = RuntimeRand() % 255;
-        const RgbQuad colour{static_cast<uint8_t>(c1), static_cast<uint8_t>(c2), static_cast<uint8_t>(c3), 0};
+        const RgbQuad colour{static_cast<uint8_t>(c1), static_cast<uint8_t>(c2),
+                             static_cast<uint8_t>(c3), 0};
 
         const ObjectRect r = ComponentBounds(objects, k);
         const uint32_t w = static_cast<uint32_t>(r.right - r.left);
@@ -257,6 +246,28 @@ int32_t RemoveBlackLines(const std::string& inputPath, const std::string& output
             for (int32_t y = r.top; y <= r.bottom; ++y) PaintPixel24(work, r.right, y, red);
         }
     }
+    return true;
+}
+
+int32_t RemoveBlackLines(const std::string& inputPath, const std::string& outputPath,
+                         bool boxObjects, int32_t longLine, int32_t shortLine) {
+    if (inputPath.empty() || outputPath.empty()) return 0;
+    if (ImageTypeFromExtension(inputPath) == kFormatUnknown) {
+        std::printf("'%s' is an unknown image format.\n", inputPath.c_str());
+        return 0;
+    }
+    const uint32_t outputCode = ImageTypeFromExtension(outputPath);
+    if (outputCode == kFormatUnknown) {
+        std::printf("'%s' is an unknown image format.\n", outputPath.c_str());
+        return 0;
+    }
+    RasterImage page;
+    if (!page.Load(inputPath.c_str(), kFormatUnknown)) {
+        std::printf("[ERROR] Failed to load \"%s\" file.\n", inputPath.c_str());
+        return 0;
+    }
+    RasterImage work;
+    if (!RemoveLinesFromPage(page, inputPath, boxObjects, longLine, shortLine, work)) return 0;
     return work.Save(outputPath.c_str(), outputCode) ? 1 : 0;
 }
 

@@ -267,6 +267,15 @@ bool TiffImage::EncodeOn(ByteStream* stream, std::unique_ptr<ByteStream> owned, 
     return true;
 }
 
+bool TiffImage::FinishPages() {
+    if (!handle_) return Fail("no TIFF file open for pages");
+    const bool flushed = TIFFFlush(handle_) != 0;
+    CloseHandle();
+    multipage_ = false;
+    pageCounter_ = 0;
+    return flushed ? true : Fail("Error saving TIFF file");
+}
+
 bool TiffImage::AbortWriting(const char* text) {
     CloseHandle();
     multipage_ = false;

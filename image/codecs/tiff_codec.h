@@ -60,6 +60,10 @@ class TiffImage : public RasterImage {
     // pages written so far).
     void SetOutputPageCount(int32_t n) { outputPageCount_ = n; }
     int32_t GetOutputPageCount() const { return outputPageCount_; }
+    // Finishes a multi-page file left open by Encode(..., true): flushes the
+    // last directory and closes the handle. False when nothing was open or
+    // the flush failed.
+    bool FinishPages();
     // True while a multi-page file is open for writing.
     bool IsWritingPages() const { return handle_ != nullptr; }
 
