@@ -2,10 +2,9 @@
 // byte columns into column groups, each group by its row profile into groups
 // of text lines, and so on alternately until a region holds one kind of line:
 // stacked lines become horizontal-text records, side-by-side bands of at most
-// 72 pixels vertical-text records, and a region no cut divides and that is
-// not a single line becomes a non-text record. The records are then joined
-// into the block's final list, in reading order; a block without text
-// records is one picture.
+// 72 pixels that look like lines of characters vertical-text records, and a region no cut divides
+// and that is not a single line becomes a non-text record. The records are then joined into the
+// block's final list, in reading order; a block without text records is one picture.
 #include "layout/block_analysis.h"
 
 #include <algorithm>

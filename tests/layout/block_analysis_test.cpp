@@ -283,8 +283,23 @@ TEST(AnalyzeBlockTest, TightlySetHorizontalTextStaysHorizontal) {
     auto table = [](DrawnPage& p, int32_t gap) {
         return DrawTable(p, 100, 100, 8, 60, 95, 28, 20, gap, 17);
     };
+    // Bold figures whose digits touch: each cell one run of ink, narrow
+    // enough to pass for a rotated word, but the rows of all columns align.
+    auto touchingFigures = [](DrawnPage& p, int32_t gap) {
+        std::vector<Box> boxes;
+        for (int32_t c = 0; c < 8; ++c) {
+            const int32_t x1 = 100 + c * 95 + 59;
+            for (int32_t row = 0; row < 28; ++row) {
+                const int32_t y = 100 + row * (20 + gap);
+                p.Fill(x1 - 35 - (row * 7 + c * 5) % 25, y, x1, y + 19);
+            }
+            boxes.push_back(Box{x1 - 59, 100, x1, 100 + 28 * (20 + gap) - gap - 1});
+        }
+        return boxes;
+    };
     std::vector<Case> cases;
     for (int32_t gap : {4, 5, 6}) {
+        cases.push_back({"touching figures, gap " + std::to_string(gap), touchingFigures, gap});
         cases.push_back({"column 340 wide, gap " + std::to_string(gap), narrowColumn, gap});
         cases.push_back({"list 170 wide, gap " + std::to_string(gap), list, gap});
         cases.push_back({"table of 8 columns 60 wide, gap " + std::to_string(gap), table, gap});
@@ -337,6 +352,33 @@ TEST(AnalyzeBlockTest, CloselySetVerticalTextStaysVertical) {
             for (const Box& b : table) EXPECT_TRUE(InsideSome(r, b)) << what << ": " << Describe(r);
         }
     }
+}
+
+TEST(AnalyzeBlockTest, LinesOfRotatedGlyphsThatDoNotAlignAreVertical) {
+    // Rotated words: lines 30 wide of glyphs 8 high (one run of ink each),
+    // 3 apart, the words of each line starting at other rows than those of
+    // its neighbours. Far wider than a glyph is high, yet vertical lines.
+    DrawnPage page(1000, 1000);
+    Box text{1000, 100, 0, 100};
+    for (int32_t c = 0; c < 8; ++c) {
+        const int32_t x0 = 200 + 60 * c;
+        int32_t y = 100 + (c * 17) % 40;
+        for (int32_t w = 0;; ++w) {
+            const int32_t glyphs = 3 + (w * 5 + c * 3) % 6;
+            if (y + glyphs * 11 > 900) break;
+            for (int32_t g = 0; g < glyphs; ++g) page.Fill(x0, y + 11 * g, x0 + 29, y + 11 * g + 7);
+            text.y1 = std::max(text.y1, y + 11 * glyphs - 4);
+            y += glyphs * 11 + 15;
+        }
+        text.x0 = std::min(text.x0, x0);
+        text.x1 = x0 + 29;
+    }
+    const Box block{0, 0, 999, 999};
+    const std::vector<BlockRecord> r = Analyze(page, block);
+    ExpectInside(r, block);
+    ASSERT_EQ(r.size(), 1u) << Describe(r);
+    EXPECT_EQ(r[0].type, uint32_t{kVerticalText}) << Describe(r);
+    EXPECT_TRUE(Covers(r[0], text, 8)) << Describe(r);
 }
 
 TEST(AnalyzeBlockTest, TwoColumnsComeLeftFirstAndApart) {
