@@ -2,15 +2,15 @@
 // byte columns into column groups, each group by its row profile into groups
 // of text lines, and so on alternately until a region holds one kind of line:
 // stacked lines become horizontal-text records, side-by-side bands of at most
-// 72 pixels vertical-text records, and a region no cut divides and that is
-// not a single line becomes a non-text record. The records are then joined
-// into the block's final list, in reading order; a block without text
-// records is one picture.
+// 72 pixels that look like lines of characters vertical-text records, and a region no cut divides
+// and that is not a single line becomes a non-text record. The records are then joined into the
+// block's final list, in reading order; a block without text records is one picture.
 #include "layout/block_analysis.h"
 
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "layout/band_statistics.h"
@@ -240,6 +240,14 @@ struct Region {
 // recursion: about 14 levels, far more than real pages need.
 constexpr int32_t kMinSampling = 4;
 
+// The median of the values (the upper one of the middle two); 0 for none.
+int32_t MedianOf(std::vector<int32_t> v) {
+    if (v.empty()) return 0;
+    const auto mid = v.begin() + static_cast<ptrdiff_t>(v.size() / 2);
+    std::nth_element(v.begin(), mid, v.end());
+    return *mid;
+}
+
 class Analyzer {
   public:
     Analyzer(const EngineContext& ctx, AnalysisRegion& block) : ctx_(ctx), block_(block) {}
@@ -317,6 +325,135 @@ class Analyzer {
             }
         }
         return widest;
+    }
+
+    // The row bands of the box.
+    std::vector<Band> RowBands(const Box& b) {
+        RowProfile(ctx_, b, block_.rowProfile);
+        const size_t k =
+            FindBands(block_.rowProfile, b.H(), ProfileUnit::kRows, b.y0, block_.bands, kMaxBands);
+        return std::vector<Band>(block_.bands, block_.bands + k);
+    }
+
+    // Number of runs of pixel columns with ink in the box; blanks of one
+    // pixel are counted in (strokes of one glyph that nearly touch).
+    int32_t InkRuns(const Box& b) {
+        uint8_t* bits = block_.scratch;
+        OrRows(ctx_, b, bits);
+        const int32_t bx0 = b.x0 >> 3;
+        int32_t runs = 0, lastInk = INT32_MIN / 2;
+        for (int32_t x = b.x0; x <= b.x1; ++x) {
+            if (!OrBit(bits, bx0, x)) continue;
+            if (x - lastInk - 1 >= 2) ++runs;
+            lastInk = x;
+        }
+        return runs;
+    }
+
+    // Whether side-by-side column bands (spans) are vertical lines of
+    // characters. Tightly set horizontal text (a narrow column, a list, a
+    // table of figures) has lines as close as the characters of vertical
+    // lines, so closeness alone does not decide. Every band must be at most
+    // 72 pixels wide and read as one vertical line: either
+    // - it is about one character wide: no wider than 3/2 of the median
+    //   height of its own row bands (a character of a vertical line, or a
+    //   line of horizontal text); or
+    // - its row bands are single glyphs (most of them one run of ink across,
+    //   as a rotated letter) and do not stand at the same rows as those of
+    //   its neighbours: vertical lines of unequal glyphs do not align, the
+    //   lines of a table of figures (whose digits may touch) do. A lone band
+    //   needs the first test.
+    // The width judged is that of the widest run of ink in a band (see
+    // WidestInkRun), since a byte band may hold two close vertical lines.
+    bool LooksLikeVerticalLines(const std::vector<Box>& spans) {
+        if (spans.empty()) return false;
+        const size_t n = spans.size();
+        std::vector<std::vector<Band>> rows(n);
+        std::vector<bool> characterWide(n);
+        for (size_t i = 0; i < n; ++i) {
+            const Box& s = spans[i];
+            const int32_t width = WidestInkRun(s);
+            if (width > 72) return false;
+            rows[i] = RowBands(s);
+            std::vector<int32_t> heights(rows[i].size());
+            for (size_t j = 0; j < rows[i].size(); ++j) heights[j] = rows[i][j].width;
+            characterWide[i] = 2 * width <= 3 * MedianOf(heights);
+            if (characterWide[i]) continue;
+            std::vector<int32_t> runs(rows[i].size());
+            for (size_t j = 0; j < rows[i].size(); ++j) {
+                const Band& row = rows[i][j];
+                runs[j] = InkRuns(Box{s.x0, row.start, s.x1, row.start + row.width - 1});
+            }
+            if (runs.empty() || MedianOf(runs) > 1) return false;
+        }
+        for (size_t i = 0; i < n; ++i) {
+            if (characterWide[i]) continue;
+            if (n == 1) return false;
+            if (i > 0 && SharesRows(rows[i], rows[i - 1])) return false;
+            if (i + 1 < n && SharesRows(rows[i], rows[i + 1])) return false;
+        }
+        return true;
+    }
+
+    // Whether at least two thirds of the row bands of one column band stand
+    // at the rows of a band of the other (start and end within 2 pixels):
+    // the lines of a table or of text columns, not vertical lines.
+    static bool SharesRows(const std::vector<Band>& a, const std::vector<Band>& b) {
+        if (a.empty()) return false;
+        size_t shared = 0, k = 0;
+        for (const Band& r : a) {
+            while (k < b.size() && b[k].start + b[k].width < r.start + r.width - 2) ++k;
+            if (k < b.size() && std::abs(b[k].start - r.start) <= 2 &&
+                std::abs(b[k].width - r.width) <= 2) {
+                ++shared;
+            }
+        }
+        return 3 * shared >= 2 * a.size();
+    }
+
+    // Width of the widest run of pixel columns with ink in the box, blanks
+    // narrower than 8 pixels counted in: the width of one vertical line even
+    // when a byte band holds two close ones, but the whole width of a column
+    // of figures, whose digits stand a few pixels apart.
+    int32_t WidestInkRun(const Box& b) {
+        uint8_t* bits = block_.scratch;
+        OrRows(ctx_, b, bits);
+        const int32_t bx0 = b.x0 >> 3;
+        int32_t widest = 0, start = -1, lastInk = -1;
+        for (int32_t x = b.x0; x <= b.x1; ++x) {
+            if (!OrBit(bits, bx0, x)) continue;
+            if (start < 0 || x - lastInk - 1 >= 8) start = x;
+            lastInk = x;
+            widest = std::max(widest, x - start + 1);
+        }
+        return widest;
+    }
+
+    // The byte-column bands of the box, held to it, over its rows.
+    std::vector<Box> ColumnSpans(const Box& b) {
+        int32_t* prof = block_.columnProfile;
+        ColumnProfile(ctx_, b, prof);
+        const int32_t bx0 = b.x0 >> 3, nb = (b.x1 >> 3) - bx0 + 1;
+        const size_t n =
+            FindBands(prof, nb, ProfileUnit::kByteColumns, bx0, block_.bands, kMaxBands);
+        std::vector<Box> spans;
+        for (size_t i = 0; i < n; ++i) {
+            const Band& band = block_.bands[i];
+            const int32_t s = std::max(band.start, b.x0);
+            const int32_t e = std::min(band.start + band.width, b.x1 + 1);
+            if (e > s) spans.push_back(Box{s, b.y0, e - 1, b.y1});
+        }
+        return spans;
+    }
+
+    // The column bands first..last of the region as boxes over its rows.
+    static std::vector<Box> SpansOf(const std::vector<Band>& bands, size_t first, size_t last,
+                                    const Box& b) {
+        std::vector<Box> spans;
+        for (size_t i = first; i <= last; ++i) {
+            spans.push_back(Box{bands[i].start, b.y0, bands[i].start + bands[i].width - 1, b.y1});
+        }
+        return spans;
     }
 
     void CutColumns(Region r);
@@ -424,8 +561,11 @@ void Analyzer::CutColumns(Region r) {
 
     // Narrow bands side by side are vertical text lines. They must also be
     // clearly taller than wide, or a row of short words would qualify.
+    // And each must be about one character wide (see LooksLikeVerticalLines):
+    // the columns of a table of figures are narrow too.
     const bool narrow = n == 2 ? (widths[0] + widths[1]) / 2 <= 72 : maxWidth <= 72;
-    if (narrow && b.H() > 63 && b.H() >= 2 * maxWidth) {
+    if (narrow && b.H() > 63 && b.H() >= 2 * maxWidth &&
+        LooksLikeVerticalLines(SpansOf(bands, 0, n - 1, b))) {
         TextRecord rec = BandRecord(b);
         rec.orientation = kOrientVertical;
         rec.lines = static_cast<int32_t>(n);
@@ -494,7 +634,8 @@ void Analyzer::CutColumns(Region r) {
             int32_t widest = 0;
             for (size_t i = g0; i <= g1; ++i) widest = std::max(widest, widths[i]);
             const bool narrowGroup = k == 2 ? (widths[g0] + widths[g1]) / 2 <= 72 : widest <= 72;
-            if (narrowGroup && b.H() > 63 && b.H() >= 2 * widest) {
+            if (narrowGroup && b.H() > 63 && b.H() >= 2 * widest &&
+                LooksLikeVerticalLines(SpansOf(bands, g0, g1, b))) {
                 const Box gb{bands[g0].start, b.y0, bands[g1].start + bands[g1].width - 1, b.y1};
                 TextRecord rec = BandRecord(gb);
                 rec.orientation = kOrientVertical;
@@ -664,9 +805,12 @@ void Analyzer::EmitLineGroup(const Region& r, const Band* lines, size_t count, b
         return;
     }
 
-    // Lines this close, or lines no wider than two characters, are the
-    // characters of vertical lines side by side.
-    if (count > 1 && ((meanGap < 8 && g.W() < 1200) || g.W() <= 2 * tallest)) {
+    // Lines this close are the characters of vertical lines side by side
+    // only when the group's column bands look like vertical lines (close
+    // lines alone are also any tightly set horizontal text); lines no wider
+    // than two characters are a single column of stacked characters.
+    if (count > 1 && ((meanGap < 8 && g.W() < 1200 && LooksLikeVerticalLines(ColumnSpans(g))) ||
+                      g.W() <= 2 * tallest)) {
         TextRecord rec = BandRecord(g);
         if (rec.lines > 1 || rec.W() <= 3 * rec.H()) {
             rec.orientation = kOrientVertical;

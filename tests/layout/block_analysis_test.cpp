@@ -215,6 +215,172 @@ TEST(AnalyzeBlockTest, NarrowColumnBandsAreOneVerticalRecord) {
     }
 }
 
+// Some record holds the drawn box (to within `slack` pixels on each side).
+bool InsideSome(const std::vector<BlockRecord>& records, const Box& b, int32_t slack = 4) {
+    for (const BlockRecord& r : records) {
+        if (r.x0 <= b.x0 + slack && r.y0 <= b.y0 + slack && r.x1 >= b.x1 - slack &&
+            r.y1 >= b.y1 - slack) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A ragged list of one or two words a line, each line between 130 and 169
+// pixels wide (the column 170 wide), `lines` lines of height h, `gap` apart.
+std::vector<Box> DrawList(DrawnPage& page, int32_t x0, int32_t y0, int32_t lines, int32_t h,
+                          int32_t gap, uint32_t seed) {
+    Lcg rng{seed};
+    std::vector<Box> boxes;
+    for (int32_t i = 0; i < lines; ++i) {
+        const int32_t x1 = x0 + rng.Next(130, 169);
+        boxes.push_back(DrawTextLine(page, x0, y0 + i * (h + gap), x1, h, seed + 31u * i));
+    }
+    return boxes;
+}
+
+// A table of `columns` columns of figures, each column `colWidth` wide and
+// `pitch` apart: right-aligned numbers of 2 to 5 digits (10 pixels wide, 2
+// apart), `rows` rows of height h, `gap` apart, the widest number in each
+// column filling it. Returns the box of each column.
+std::vector<Box> DrawTable(DrawnPage& page, int32_t x0, int32_t y0, int32_t columns,
+                           int32_t colWidth, int32_t pitch, int32_t rows, int32_t h, int32_t gap,
+                           uint32_t seed) {
+    Lcg rng{seed};
+    std::vector<Box> boxes;
+    const int32_t maxDigits = (colWidth + 2) / 12;
+    for (int32_t c = 0; c < columns; ++c) {
+        const int32_t cx1 = x0 + c * pitch + colWidth - 1;
+        int32_t left = cx1;
+        for (int32_t row = 0; row < rows; ++row) {
+            const int32_t digits = row == 0 ? maxDigits : rng.Next(2, maxDigits);
+            const int32_t y = y0 + row * (h + gap);
+            for (int32_t d = 0; d < digits; ++d) {
+                const int32_t dx1 = cx1 - d * 12;
+                page.Fill(dx1 - 9, y, dx1, y + h - 1);
+                left = std::min(left, dx1 - 9);
+            }
+        }
+        boxes.push_back(Box{left, y0, cx1, y0 + rows * (h + gap) - gap - 1});
+    }
+    return boxes;
+}
+
+TEST(AnalyzeBlockTest, TightlySetHorizontalTextStaysHorizontal) {
+    // Lines only 4 to 6 pixels apart are close like the characters of
+    // vertical lines, but every column band here is words, figures or a
+    // whole column, several line heights wide: no record may be vertical,
+    // and every line or column drawn lies inside some horizontal record.
+    struct Case {
+        std::string what;
+        std::vector<Box> (*draw)(DrawnPage&, int32_t gap);
+        int32_t gap;
+    };
+    auto narrowColumn = [](DrawnPage& p, int32_t gap) {
+        return std::vector<Box>{DrawParagraph(p, 200, 100, 539, 30, 20, gap, 41)};
+    };
+    auto list = [](DrawnPage& p, int32_t gap) { return DrawList(p, 200, 100, 30, 20, gap, 5); };
+    auto table = [](DrawnPage& p, int32_t gap) {
+        return DrawTable(p, 100, 100, 8, 60, 95, 28, 20, gap, 17);
+    };
+    // Bold figures whose digits touch: each cell one run of ink, narrow
+    // enough to pass for a rotated word, but the rows of all columns align.
+    auto touchingFigures = [](DrawnPage& p, int32_t gap) {
+        std::vector<Box> boxes;
+        for (int32_t c = 0; c < 8; ++c) {
+            const int32_t x1 = 100 + c * 95 + 59;
+            for (int32_t row = 0; row < 28; ++row) {
+                const int32_t y = 100 + row * (20 + gap);
+                p.Fill(x1 - 35 - (row * 7 + c * 5) % 25, y, x1, y + 19);
+            }
+            boxes.push_back(Box{x1 - 59, 100, x1, 100 + 28 * (20 + gap) - gap - 1});
+        }
+        return boxes;
+    };
+    std::vector<Case> cases;
+    for (int32_t gap : {4, 5, 6}) {
+        cases.push_back({"touching figures, gap " + std::to_string(gap), touchingFigures, gap});
+        cases.push_back({"column 340 wide, gap " + std::to_string(gap), narrowColumn, gap});
+        cases.push_back({"list 170 wide, gap " + std::to_string(gap), list, gap});
+        cases.push_back({"table of 8 columns 60 wide, gap " + std::to_string(gap), table, gap});
+    }
+    for (const Case& c : cases) {
+        DrawnPage page(1000, 900);
+        const std::vector<Box> drawn = c.draw(page, c.gap);
+        const Box block{0, 0, 999, 899};
+        const std::vector<BlockRecord> r = Analyze(page, block);
+        ExpectInside(r, block);
+        for (const BlockRecord& rec : r) {
+            EXPECT_EQ(rec.type, uint32_t{kHorizontalText}) << c.what << ": " << Describe(r);
+        }
+        for (const Box& b : drawn) {
+            EXPECT_TRUE(InsideSome(r, b)) << c.what << ": " << Describe(r);
+        }
+    }
+}
+
+TEST(AnalyzeBlockTest, CloselySetVerticalTextStaysVertical) {
+    // Characters 5 pixels apart in each line (row gaps under 8), lines a
+    // character apart or less: vertical text, alone and beside a tight table.
+    struct Case {
+        int32_t columns, charSize, gap;
+    };
+    const Case cases[] = {{3, 24, 12}, {6, 32, 16}, {10, 40, 20}, {5, 48, 24}};
+    for (bool withTable : {false, true}) {
+        for (const Case& c : cases) {
+            DrawnPage page(1600, 900);
+            const Box text =
+                DrawVerticalText(page, 1500, 100, 799, c.columns, c.charSize, c.gap, 9);
+            const std::vector<Box> table =
+                withTable ? DrawTable(page, 60, 100, 4, 60, 95, 24, 20, 5, 3) : std::vector<Box>{};
+            const Box block{0, 0, 1599, 899};
+            const std::vector<BlockRecord> r = Analyze(page, block);
+            const std::string what = std::to_string(c.columns) + " lines of " +
+                                     std::to_string(c.charSize) + (withTable ? " + table" : "");
+            ExpectInside(r, block);
+            int vertical = 0;
+            for (const BlockRecord& rec : r) {
+                if (rec.type == kVerticalText) {
+                    ++vertical;
+                    EXPECT_TRUE(Covers(rec, text, 8)) << what << ": " << Describe(r);
+                } else {
+                    EXPECT_EQ(rec.type, uint32_t{kHorizontalText}) << what << ": " << Describe(r);
+                    EXPECT_LT(rec.x1, text.x0) << what << ": " << Describe(r);
+                }
+            }
+            EXPECT_EQ(vertical, 1) << what << ": " << Describe(r);
+            for (const Box& b : table) EXPECT_TRUE(InsideSome(r, b)) << what << ": " << Describe(r);
+        }
+    }
+}
+
+TEST(AnalyzeBlockTest, LinesOfRotatedGlyphsThatDoNotAlignAreVertical) {
+    // Rotated words: lines 30 wide of glyphs 8 high (one run of ink each),
+    // 3 apart, the words of each line starting at other rows than those of
+    // its neighbours. Far wider than a glyph is high, yet vertical lines.
+    DrawnPage page(1000, 1000);
+    Box text{1000, 100, 0, 100};
+    for (int32_t c = 0; c < 8; ++c) {
+        const int32_t x0 = 200 + 60 * c;
+        int32_t y = 100 + (c * 17) % 40;
+        for (int32_t w = 0;; ++w) {
+            const int32_t glyphs = 3 + (w * 5 + c * 3) % 6;
+            if (y + glyphs * 11 > 900) break;
+            for (int32_t g = 0; g < glyphs; ++g) page.Fill(x0, y + 11 * g, x0 + 29, y + 11 * g + 7);
+            text.y1 = std::max(text.y1, y + 11 * glyphs - 4);
+            y += glyphs * 11 + 15;
+        }
+        text.x0 = std::min(text.x0, x0);
+        text.x1 = x0 + 29;
+    }
+    const Box block{0, 0, 999, 999};
+    const std::vector<BlockRecord> r = Analyze(page, block);
+    ExpectInside(r, block);
+    ASSERT_EQ(r.size(), 1u) << Describe(r);
+    EXPECT_EQ(r[0].type, uint32_t{kVerticalText}) << Describe(r);
+    EXPECT_TRUE(Covers(r[0], text, 8)) << Describe(r);
+}
+
 TEST(AnalyzeBlockTest, TwoColumnsComeLeftFirstAndApart) {
     // Gutters from narrow to wide; each column 700 pixels, 12 lines.
     for (int32_t gutter : {48, 80, 150}) {
