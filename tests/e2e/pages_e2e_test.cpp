@@ -12,6 +12,7 @@
 #include <regex>
 #include <sstream>
 
+#include "tests/support/source_root.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/image/codecs_pdf/pdf_test_support.h"
 
@@ -517,10 +518,7 @@ std::string Normalised(std::string text, const std::string& folder) {
 }
 
 TEST(SinglePage, OutputsAndConsoleTextAreAsRecordedBefore) {
-    const std::string source =
-        std::string(std::getenv("SHEETMEND_SOURCE_DIR") ? std::getenv("SHEETMEND_SOURCE_DIR")
-                                                        : ".") +
-        "/tests/data/pages/single.tif";
+    const std::string source = SourceRoot() + "/tests/data/pages/single.tif";
     const std::vector<uint8_t> input = ReadFileBytes(source);
     ASSERT_GT(input.size(), 600u) << source;
     for (const StoredRun& run : kStoredRuns) {

@@ -14,19 +14,13 @@
 
 #include "image/format_codes.h"
 #include "image/raster_image.h"
+#include "tests/support/source_root.h"
 #include "tests/image/codecs_main/codec_test_support.h"
 
 namespace sheetmend {
 namespace {
 
 using namespace testing;
-
-std::string SourceRoot() {
-    if (const char* dir = std::getenv("SHEETMEND_SOURCE_DIR")) return dir;
-    std::string here = __FILE__;
-    const std::string tail = "tests/image/codecs_main/robustness_test.cpp";
-    return here.size() > tail.size() ? here.substr(0, here.size() - tail.size()) : ".";
-}
 
 // Files in `dir` whose names start with `prefix`, sorted.
 std::vector<std::string> FilesIn(const std::string& dir, const std::string& prefix = "") {

@@ -15,18 +15,12 @@
 #include <vector>
 
 #include "image/raster_image.h"
+#include "tests/support/source_root.h"
 #include "tests/support/external_tools.h"
 #include "tests/support/mutation.h"
 
 namespace sheetmend::testing {
 namespace {
-
-std::string SourceDir() {
-    if (const char* env = std::getenv("SHEETMEND_SOURCE_DIR")) return env;
-    std::string here = __FILE__;  // <source>/tests/image/codecs_other/robustness_test.cpp
-    for (int i = 0; i < 4; ++i) here = here.substr(0, here.find_last_of('/'));
-    return here;
-}
 
 std::vector<std::string> FilesIn(const std::string& dir, const std::string& prefix = "") {
     std::vector<std::string> names;
@@ -57,7 +51,7 @@ class DamagedFiles : public ::testing::TestWithParam<Family> {};
 TEST_P(DamagedFiles, DecodeOrFailCleanly) {
     const Family f = GetParam();
     std::vector<std::pair<Bytes, std::string>> seeds;
-    for (const std::string& file : FilesIn(SourceDir() + "/fuzz/corpus/" + f.name))
+    for (const std::string& file : FilesIn(SourceRoot() + "/fuzz/corpus/" + f.name))
         if (file.find("/slow-") == std::string::npos) seeds.emplace_back(ReadFileBytes(file), file);
     ASSERT_FALSE(seeds.empty()) << "no seed files for " << f.name;
     std::stable_sort(seeds.begin(), seeds.end(),
@@ -74,7 +68,7 @@ TEST_P(DamagedFiles, DecodeOrFailCleanly) {
 TEST_P(DamagedFiles, FormerCrashersFailCleanly) {
     const Family f = GetParam();
     for (const std::string& file :
-         FilesIn(SourceDir() + "/tests/data/crashers", std::string(f.name) + "-")) {
+         FilesIn(SourceRoot() + "/tests/data/crashers", std::string(f.name) + "-")) {
         SCOPED_TRACE(file);
         DecodeBytes(ReadFileBytes(file), f.code);
         DecodeBytes(ReadFileBytes(file), 0);

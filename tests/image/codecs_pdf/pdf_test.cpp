@@ -11,6 +11,7 @@
 #include "image/pdf_writer.h"
 #include "image/raster_image.h"
 #include "image/streams.h"
+#include "tests/support/source_root.h"
 #include "tests/image/codecs_pdf/pdf_test_support.h"
 #include "tests/support/test_images.h"
 
@@ -18,14 +19,6 @@ namespace sheetmend::testing {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-// The source tree: from the environment, else from where this file lies.
-std::string SourceRoot() {
-    if (const char* dir = std::getenv("SHEETMEND_SOURCE_DIR")) return dir;
-    const std::string here = __FILE__;
-    const std::string tail = "tests/image/codecs_pdf/pdf_test.cpp";
-    return here.size() > tail.size() ? here.substr(0, here.size() - tail.size()) : ".";
-}
 
 void SetGreyRamp(RasterImage& img) {
     const uint32_t n = img.GetNumColors();

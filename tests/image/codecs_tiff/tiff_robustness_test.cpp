@@ -13,19 +13,13 @@
 
 #include "image/codecs/tiff_codec.h"
 #include "image/raster_image.h"
+#include "tests/support/source_root.h"
 #include "tests/image/codecs_tiff/tiff_test_support.h"
 #include "tests/support/mutation.h"
 #include "tests/support/test_images.h"
 
 namespace sheetmend::testing {
 namespace {
-
-std::string SourceDir() {
-    if (const char* env = std::getenv("SHEETMEND_SOURCE_DIR")) return env;
-    std::string here = __FILE__;  // .../tests/image/codecs_tiff/this file
-    for (int i = 0; i < 4; ++i) here = here.substr(0, here.find_last_of('/'));
-    return here;
-}
 
 std::vector<std::string> FilesIn(const std::string& dir, const std::string& prefix) {
     std::vector<std::string> out;
@@ -78,8 +72,8 @@ TEST(TiffRobustness, DamagedFilesOfOurOwnAreRefusedCleanly) {
 }
 
 TEST(TiffRobustness, DamagedFilesOfOtherWritersAreRefusedCleanly) {
-    const std::vector<std::string> seeds = FilesIn(SourceDir() + "/fuzz/corpus/tiff", "seed-");
-    ASSERT_GE(seeds.size(), 10u) << "seed files not found under " << SourceDir();
+    const std::vector<std::string> seeds = FilesIn(SourceRoot() + "/fuzz/corpus/tiff", "seed-");
+    ASSERT_GE(seeds.size(), 10u) << "seed files not found under " << SourceRoot();
     uint32_t seed = 200;
     for (const std::string& path : seeds) {
         SCOPED_TRACE(path);
@@ -216,7 +210,7 @@ TEST(TiffRobustness, DamagedStripEndsThePageQuietly) {
 }
 
 TEST(TiffRobustness, CrashersOfThePastFailCleanly) {
-    for (const std::string& path : FilesIn(SourceDir() + "/tests/data/crashers", "tiff-")) {
+    for (const std::string& path : FilesIn(SourceRoot() + "/tests/data/crashers", "tiff-")) {
         SCOPED_TRACE(path);
         RasterImage img;
         if (DecodeBytes(ReadFileBytes(path), kFormatTiff, &img)) {

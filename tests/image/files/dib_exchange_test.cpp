@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "image/raster_image.h"
+#include "tests/support/source_root.h"
 #include "tests/support/external_tools.h"
 #include "tests/support/mutation.h"
 #include "tests/support/test_images.h"
@@ -383,10 +384,7 @@ TEST(DibExchange, DamagedHandlesNeverFault) {
 }
 
 TEST(DibExchange, KnownCrashersFailCleanly) {
-    const char* env = std::getenv("SHEETMEND_SOURCE_DIR");
-    std::string source =
-        env ? env : std::string(__FILE__).substr(0, std::string(__FILE__).rfind("/tests/"));
-    const std::string dir = source + "/tests/data/crashers";
+    const std::string dir = testing::SourceRoot() + "/tests/data/crashers";
     DIR* d = opendir(dir.c_str());
     ASSERT_NE(d, nullptr) << dir;
     while (dirent* e = readdir(d)) {
