@@ -1,16 +1,15 @@
 #include "cli/batch.h"
 
-#include <strings.h>
-
-#include <cstdio>
+#include <cstdlib>
 
 #include "cli/log.h"
 #include "cli/options.h"
+#include "cli/pair_run.h"
+#include "cli/parallel_batch.h"
+#include "cli/progress_line.h"
 #include "pipeline/page_files.h"
-#include "pipeline/process_file.h"
-#include "platform/clock.h"
-#include "platform/file_copy.h"
 #include "platform/glob.h"
+#include "platform/output_claims.h"
 #include "platform/paths.h"
 #include "platform/temp_files.h"
 
@@ -40,10 +39,6 @@ void AssignOutputPaths(const std::string& outputPattern, std::vector<FilePair>& 
     }
 }
 
-bool UniqueOutputPath(std::string& path) {
-    return MakeUniquePath(path);
-}
-
 int32_t RunBatch(const std::vector<std::string>& words) {
     ToolOptions options;
     options.arguments = words;
@@ -65,33 +60,25 @@ int32_t RunBatch(const std::vector<std::string>& words) {
     if (list.empty()) return -2;
     AssignOutputPaths(options.outputPath, list);
 
+    ProgressLine progress(list.size(), StandardErrorIsTerminal());
+    const int32_t workers = WorkerCount(std::getenv("SHEETMEND_JOBS"));
     int32_t result = 0;
-    for (const FilePair& pair : list) {
-        if (options.skip && PathExists(pair.output)) {
-            std::printf("[skip] %s ==> %s\n", pair.input.c_str(), pair.output.c_str());
-            continue;
+    if (workers > 1 && list.size() > 1 && !MustRunSerially(options)) {
+        result = RunPairsInParallel(options, list, workers, progress);
+    } else {
+        // One pair after another, each settling its name when its turn comes
+        // and printing as it goes; the options carry over from pair to pair.
+        for (const FilePair& pair : list) {
+            progress.Clear();
+            const PairPlan plan = PlanPair(options, pair);
+            if (plan.state == PairPlan::State::kNoFreeName) result = 0;
+            if (plan.state == PairPlan::State::kRun) result = RunPair(options, plan);
+            progress.PairDone(progress.Shown() ? CountInputPages(plan.input) : 1);
+            progress.Draw();
         }
-        std::printf("%s ==> %s\n", pair.input.c_str(), pair.output.c_str());
-        std::string output = pair.output;
-        if (!UniqueOutputPath(output)) {
-            // Every numbered name is taken: refuse rather than overwrite.
-            std::printf("[ERROR] No free output name next to \"%s\"; the file is not processed.\n",
-                        pair.output.c_str());
-            result = 0;
-            continue;
-        }
-        std::string input = pair.input;
-        if (strcasecmp(input.c_str(), output.c_str()) == 0) {
-            const std::string copy = MakeTempPath(SplitPath(input).ext);
-            if (!copy.empty() && CopyFileReplacing(input, copy)) input = copy;
-        }
-        std::fflush(stdout);
-        const uint32_t start = TickCountMs();
-        result = ProcessFile(options, input, output);
-        const auto elapsed = static_cast<int32_t>(TickCountMs() - start);
-        std::printf("[Message] Total used %dms (%.2fs).\n", elapsed, elapsed * 0.001);
-        std::fflush(stdout);
     }
+    progress.Clear();
+    ReleaseAllClaims();
     RemoveTempDirectory();
     return result;
 }

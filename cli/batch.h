@@ -24,10 +24,6 @@ size_t ExpandInputPattern(const std::string& pattern, std::vector<FilePair>& lis
 // the pattern's extension (".pdf" when it has none).
 void AssignOutputPaths(const std::string& outputPattern, std::vector<FilePair>& list);
 
-// Turns `path` into a name that does not exist yet: name000, name001, ...
-// Returns false when no free name was found in a million tries.
-bool UniqueOutputPath(std::string& path);
-
 // The whole run from the command-line words; returns the exit status: the
 // result of the last processed pair, or -2 for a bad command line, a help or
 // version request, or an input that names no file.

@@ -1,5 +1,7 @@
 #include "cli/log.h"
 
+#include "platform/console.h"
+
 #include <cstdarg>
 #include <cstdio>
 
@@ -12,7 +14,7 @@ void LogMessage(const ToolOptions& options, const char* format, ...) {
     va_start(args, format);
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    std::fputs(text, stdout);
+    ConsoleWrite(ConsoleStream::kOut, text);
 }
 
 }  // namespace sheetmend

@@ -344,6 +344,31 @@ bool WriteInPlace(const char* fileName, const StreamWriter& write, SafeWriteOutc
     return ok;
 }
 
+// Puts the finished temporary file under the target's name. A target that
+// was there is replaced (the caller chose to write over it); a name that was
+// free is taken only if it still is, so a file another process created under
+// it meanwhile is never overwritten.
+bool MoveIntoPlace(const char* temporary, const char* target, bool replace,
+                   SafeWriteOutcome& outcome) {
+    if (replace) {
+        if (std::rename(temporary, target) == 0) return true;
+        outcome.error = kWriteError;
+        return false;
+    }
+    if (renameat2(AT_FDCWD, temporary, AT_FDCWD, target, RENAME_NOREPLACE) == 0) return true;
+    if (errno == EINVAL || errno == ENOSYS) {
+        // A file system without the flag: a hard link fails on a taken name.
+        if (link(temporary, target) == 0) {
+            unlink(temporary);
+            return true;
+        }
+    }
+    outcome.error = errno == EEXIST
+                        ? std::string("\"") + target + "\" was created by someone else meanwhile"
+                        : std::string(kWriteError);
+    return false;
+}
+
 }  // namespace
 
 void SafeWriteOutcome::SetCannotCreate(const char* fileName, int errorNumber) {
@@ -395,7 +420,9 @@ bool WriteFileSafely(const char* fileName, const StreamWriter& write, SafeWriteO
     std::string tmpl = MakePath("", parts.dir, ".sheetmend-save-XXXXXX", "");
     std::vector<char> name(tmpl.begin(), tmpl.end());
     name.push_back('\0');
-    const int fd = mkstemp(name.data());
+    // Close-on-exec: a program another thread starts meanwhile must not
+    // inherit the half-written file.
+    const int fd = mkostemp(name.data(), O_CLOEXEC);
     if (fd < 0) return WriteInPlace(target.c_str(), write, outcome);
     mode_t mode;
     if (exists) {
@@ -426,10 +453,7 @@ bool WriteFileSafely(const char* fileName, const StreamWriter& write, SafeWriteO
         outcome.error = kWriteError;
         ok = false;
     }
-    if (ok && std::rename(name.data(), target.c_str()) != 0) {
-        outcome.error = kWriteError;
-        ok = false;
-    }
+    if (ok && !MoveIntoPlace(name.data(), target.c_str(), exists, outcome)) ok = false;
     if (!ok) unlink(name.data());
     return ok;
 }

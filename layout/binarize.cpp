@@ -8,6 +8,7 @@
 
 #include "image/pixel_access.h"
 #include "image/raster_image.h"
+#include "platform/console.h"
 
 namespace sheetmend {
 
@@ -21,7 +22,7 @@ void ConvertToMonochrome(RasterImage& image) {
     if (t > 0) {
         const uint32_t tiffOption = image.GetCodecOption(kFormatTiff);
         const int32_t xDpi = image.GetXDpi(), yDpi = image.GetYDpi();
-        std::printf("[Message] OptimalThreshold=%d\n", t);
+        ConsolePrintf("[Message] OptimalThreshold=%d\n", t);
         image.Threshold(static_cast<uint8_t>(t));
         image.SetXDpi(xDpi);
         image.SetYDpi(yDpi);

@@ -15,6 +15,7 @@
 
 #include "layout/band_statistics.h"
 #include "layout/block_analysis_internal.h"
+#include "platform/console.h"
 
 namespace sheetmend {
 
@@ -1219,7 +1220,7 @@ bool BeginRegion(EngineContext& ctx, int32_t x0, int32_t y0, int32_t x1, int32_t
     if (w <= 0 || h <= 0 || w > INT32_MAX / 2 || h > INT32_MAX / 2) return false;
     auto* region = ctx.pool.AllocateArray<AnalysisRegion>(1);
     if (region == nullptr) {
-        std::fprintf(stderr, "Iniatial fmalloc fail.\n");  // the message box
+        ConsoleErrorf("Iniatial fmalloc fail.\n");  // the message box
 
         return false;
     }
@@ -1241,8 +1242,8 @@ bool BeginRegion(EngineContext& ctx, int32_t x0, int32_t y0, int32_t x1, int32_t
     region->scratch = ctx.pool.AllocateArray<uint8_t>(static_cast<size_t>(byteColumns + 8));
     region->bands = ctx.pool.AllocateArray<Band>(kMaxBands);
     if (!region->columnProfile || !region->rowProfile || !region->scratch || !region->bands) {
-        std::printf("\n\aIniatial malloc fail.");
-        std::fflush(stdout);
+        ConsolePrintf("\n\aIniatial malloc fail.");
+        ConsoleFlush();
         return false;
     }
     ctx.region = region;

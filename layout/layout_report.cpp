@@ -7,6 +7,7 @@
 #include "image/formats.h"
 #include "image/raster_image.h"
 #include "layout/page_bitmap.h"
+#include "platform/console.h"
 
 namespace sheetmend {
 
@@ -52,20 +53,20 @@ std::vector<LayoutBlock> ReportLayout(PageBitmap& page) {
     if (width > 0 && height > 0)
         blocks = AnalyzeLayout(page.bits.data(), rowBits, height, 0, 0, width - 1, height - 1);
 
-    std::printf("------------------ LayoutAnalysis ------------------\n");
+    ConsolePrintf("------------------ LayoutAnalysis ------------------\n");
     int number = 1;
     for (const LayoutBlock& b : blocks)
-        std::printf("%d, %s, [%d, %d, %d, %d]\n", number++, BlockTypeLabel(b.type), b.x0, b.y0,
+        ConsolePrintf("%d, %s, [%d, %d, %d, %d]\n", number++, BlockTypeLabel(b.type), b.x0, b.y0,
                     b.x1, b.y1);
     ReleasePageBitmap(page);
-    std::printf("------------------------------------------------\n");
+    ConsolePrintf("------------------------------------------------\n");
     return blocks;
 }
 
 int32_t RunLayoutAnalysis(const std::string& inputPath, const std::string& outputPath) {
     std::unique_ptr<PageBitmap> page = LoadPageBitmap(inputPath);
     if (!page) {
-        std::printf("[ERROR] Failed to load \"%s\" file.\n", inputPath.c_str());
+        ConsolePrintf("[ERROR] Failed to load \"%s\" file.\n", inputPath.c_str());
         return 0;
     }
     const std::vector<LayoutBlock> blocks = ReportLayout(*page);
@@ -98,12 +99,12 @@ int32_t DrawLayout(const std::string& inputPath, const std::string& outputPath,
     if (blocks.empty()) return 0;
     RasterImage image;
     if (!image.Load(inputPath.c_str(), kFormatUnknown)) {
-        std::printf("[ERROR] Failed to load \"%s\" file.\n", inputPath.c_str());
+        ConsolePrintf("[ERROR] Failed to load \"%s\" file.\n", inputPath.c_str());
         return 0;
     }
     const uint32_t type = ImageTypeFromExtension(outputPath);
     if (type == 0) {
-        std::printf("'%s' is an unknown image format.\n", outputPath.c_str());
+        ConsolePrintf("'%s' is an unknown image format.\n", outputPath.c_str());
         return 0;
     }
     DrawBlocks(image, blocks);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "layout/binarize.h"
+#include "platform/console.h"
 
 namespace sheetmend {
 
@@ -36,8 +37,7 @@ std::unique_ptr<PageBitmap> PageBitmapFromImage(RasterImage& image) {
     auto bitmap = std::make_unique<PageBitmap>();
     if (FillFromDib(*bitmap, dib) != kFillOk) {
         // The message box of the desktop build becomes one line on standard error.
-        std::fflush(stdout);
-        std::fprintf(stderr, "Resource\n");
+        ConsoleErrorf("Resource\n");
         ReleasePageBitmap(*bitmap);
         return nullptr;
     }
@@ -140,8 +140,7 @@ int32_t SavePageBitmap(const PageBitmap* bitmap, const std::string& path) {
     if (type == 0) return 0;
     DibHandle dib = PageBitmapToDib(*bitmap);
     if (dib.empty()) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "Save to '%s' file failed.\n", path.c_str());
+        ConsoleErrorf("Save to '%s' file failed.\n", path.c_str());
         return 0;
     }
     RasterImage image;

@@ -12,6 +12,7 @@
 #include "ocr/language_data.h"
 #include "ocr/run_and_wait.h"
 #include "platform/clock.h"
+#include "platform/console.h"
 #include "platform/executable.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -53,14 +54,14 @@ std::string FindOcrEngine(const std::string& programDir) {
         const std::string path = WithSlash(programDir) + name;
         if (FileExists(path)) return path;
     }
-    std::printf("[ERROR] Sorry, I can't find OCR application.\n");
+    ConsolePrintf("[ERROR] Sorry, I can't find OCR application.\n");
     return {};
 }
 
 std::string FindOcrEngine() {
     const std::string dir = ExecutableDirectory();
     if (dir.empty()) {
-        std::printf("[ERROR] Sorry, I can't find OCR application.\n");
+        ConsolePrintf("[ERROR] Sorry, I can't find OCR application.\n");
         return {};
     }
     return FindOcrEngine(dir);
@@ -88,7 +89,7 @@ void RunOcrEngine(const std::string& engine, const std::string& inputPath,
     RunArguments(EngineArguments(engine, inputPath, outputBase, arguments),
                  {{"TESSDATA_PREFIX", prefix}}, true);
     const auto elapsed = static_cast<int32_t>(TickCountMs() - start);
-    std::printf("[Message] OCR processing takes %dms (%.2fs)\n", elapsed, elapsed * 0.001);
+    ConsolePrintf("[Message] OCR processing takes %dms (%.2fs)\n", elapsed, elapsed * 0.001);
 }
 
 void RunOcrEngine(const std::string& engine, const std::string& inputPath,
@@ -110,12 +111,12 @@ int32_t RecognizePage(const std::string& inputPath, std::vector<OcrWord>& words,
 
     const std::string hocrPath = outputBase + ".html";
     if (!FileExists(hocrPath)) {
-        std::printf("[ERROR] \"%s\" file is not exist.\n", hocrPath.c_str());
+        ConsolePrintf("[ERROR] \"%s\" file is not exist.\n", hocrPath.c_str());
         return 0;
     }
     std::string error;
     if (!ReadHocr(hocrPath, words, &error)) {
-        std::printf("Could not load test file '%s'. Error='%s'. Exiting.\n", hocrPath.c_str(),
+        ConsolePrintf("Could not load test file '%s'. Error='%s'. Exiting.\n", hocrPath.c_str(),
                     error.c_str());
         return 0;
     }

@@ -17,6 +17,7 @@
 
 #include "image/formats.h"
 #include "image/raster_image.h"
+#include "platform/console.h"
 #include "platform/paths.h"
 
 namespace sheetmend::ocr {
@@ -187,7 +188,7 @@ int32_t DrawBoxPicture(const std::string& pagePath, const std::string& picturePa
     if (words.empty()) return 0;
     RasterImage image;
     if (!image.Load(pagePath.c_str(), 0)) {
-        std::printf("[ERROR] Failed to load \"%s\" file.\n", pagePath.c_str());
+        ConsolePrintf("[ERROR] Failed to load \"%s\" file.\n", pagePath.c_str());
         return 0;
     }
     image.IncreaseBpp(24);

@@ -7,8 +7,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 
 #include "ocr/run_and_wait.h"
+#include "platform/console.h"
 #include "platform/executable.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -50,15 +52,19 @@ std::string LanguagePackageAddress(const std::string& language) {
 
 int32_t EnsureLanguageData(const std::string& language, const std::string& programDir) {
     if (language.empty()) return 1;
+    // Pairs run side by side fetch a missing language once: the others wait
+    // here and then find the data in place.
+    static std::mutex fetching;
+    std::lock_guard<std::mutex> hold(fetching);
     const std::string folder = WithSlash(programDir) + "tessdata";
     if (!DirectoryExists(folder)) return 0;
     const std::string dataFolder = folder + "/";
     if (Readable(dataFolder + language + ".traineddata")) return 1;
     const int32_t r = DownloadLanguageData(language, dataFolder, programDir);
     if (r == 1)
-        std::printf("[Message] Download '%s' language package successful.\n", language.c_str());
+        ConsolePrintf("[Message] Download '%s' language package successful.\n", language.c_str());
     else
-        std::printf("[Message] Failed to download '%s' language package.\n", language.c_str());
+        ConsolePrintf("[Message] Failed to download '%s' language package.\n", language.c_str());
     return r;
 }
 
@@ -70,7 +76,7 @@ int32_t DownloadLanguageData(const std::string& language, const std::string& dat
                              const std::string& programDir) {
     if (language.empty() || dataFolder.empty()) return 0;
     const std::string address = LanguagePackageAddress(language);
-    std::printf("[Message] Download OCR Language from %s site...\n", LanguageServer().c_str());
+    ConsolePrintf("[Message] Download OCR Language from %s site...\n", LanguageServer().c_str());
     if (!IsPlainLanguageName(language)) return 0;
 
     const std::string wget = WithSlash(programDir) + "wget.exe";

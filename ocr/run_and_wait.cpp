@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/child_output.h"
+#include "platform/console.h"
 #include "platform/process.h"
 
 extern char** environ;
@@ -48,9 +50,11 @@ int32_t RunArguments(const std::vector<std::string>& arguments,
     posix_spawn_file_actions_init(&actions);
     if (discardStandardOutput)
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    // A program that is not waited for cannot hand its text to the sink.
+    ChildOutput printed;
+    if (wait) printed.Redirect(&actions, !discardStandardOutput);
     // What we printed so far comes before anything the program prints.
-    std::fflush(stdout);
-    std::fflush(stderr);
+    ConsoleFlush();
     pid_t pid = 0;
     const int started = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
@@ -60,6 +64,7 @@ int32_t RunArguments(const std::vector<std::string>& arguments,
     while (waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR) return -1;
     }
+    printed.Collect();
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

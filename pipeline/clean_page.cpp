@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "layout/skew.h"
+#include "platform/console.h"
 
 namespace sheetmend {
 
@@ -32,7 +33,7 @@ int32_t CleanPage(const std::string& inputPath, const std::string& outputPath, b
     if (!despeckle && !deskew) return 0;
     std::unique_ptr<PageBitmap> page = LoadPageBitmap(inputPath);
     if (!page) {
-        std::printf("[ERROR] Failed to load \"%s\" file.\n", inputPath.c_str());
+        ConsolePrintf("[ERROR] Failed to load \"%s\" file.\n", inputPath.c_str());
         return 0;
     }
     CleanPageBitmap(*page, despeckle, speckleSize, deskew);

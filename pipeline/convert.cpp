@@ -9,6 +9,7 @@
 #include "image/raster_image.h"
 #include "pipeline/external_tools.h"
 #include "pipeline/image_files.h"
+#include "platform/console.h"
 #include "platform/file_copy.h"
 #include "platform/paths.h"
 #include "platform/temp_files.h"
@@ -49,7 +50,7 @@ int32_t ApplyConversionOptions(const ToolOptions& options, RasterImage& image) {
         if (level > 0) {
             const int32_t xDpi = image.GetXDpi(), yDpi = image.GetYDpi();
             const uint32_t tiffOption = image.GetCodecOption(kFormatTiff);
-            std::printf("[Message] OptimalThreshold=%d\n", level);
+            ConsolePrintf("[Message] OptimalThreshold=%d\n", level);
             image.Threshold(static_cast<uint8_t>(level));
             image.SetXDpi(xDpi);
             image.SetYDpi(yDpi);
@@ -86,24 +87,23 @@ void ConvertPage(const ToolOptions& options, RasterImage& image, uint32_t output
 int32_t ConvertImage(const ToolOptions& options, const std::string& inputPath,
                      const std::string& outputPath) {
     if (ImageTypeFromExtension(inputPath) == kFormatUnknown) {
-        std::printf("'%s' is an unknown image format.\n", inputPath.c_str());
+        ConsolePrintf("'%s' is an unknown image format.\n", inputPath.c_str());
         return 0;
     }
     const uint32_t code = ImageTypeFromExtension(outputPath);
     if (code == kFormatUnknown) {
-        std::printf("'%s' is an unknown image format.\n", outputPath.c_str());
+        ConsolePrintf("'%s' is an unknown image format.\n", outputPath.c_str());
         return 0;
     }
     RasterImage image;
     if (!image.Load(inputPath.c_str(), kFormatUnknown)) {
-        std::printf("[ERROR] Failed to load \"%s\" file.\n", inputPath.c_str());
+        ConsolePrintf("[ERROR] Failed to load \"%s\" file.\n", inputPath.c_str());
         return 0;
     }
     ConvertPage(options, image, code);
     if (!SaveExplained(image, outputPath, code)) {
         // Standard output keeps its fixed lines; the reason goes to standard error.
-        std::fflush(stdout);
-        std::fprintf(stderr, "[ERROR] Failed to save \"%s\": %s\n", outputPath.c_str(),
+        ConsoleErrorf("[ERROR] Failed to save \"%s\": %s\n", outputPath.c_str(),
                      image.GetLastError());
         return 0;
     }
@@ -113,17 +113,17 @@ int32_t ConvertImage(const ToolOptions& options, const std::string& inputPath,
 int32_t ConvertFile(const ToolOptions& options, const std::string& inputPath,
                     const std::string& outputPath) {
     if (!HasSupportedImageExtension(inputPath)) {
-        std::printf("[ERROR] \"%s\" is not a valid input image file.\n", inputPath.c_str());
+        ConsolePrintf("[ERROR] \"%s\" is not a valid input image file.\n", inputPath.c_str());
         return 0;
     }
     if (!HasSupportedOutputExtension(outputPath)) {
-        std::printf("[ERROR] \"%s\" is not a valid output image file.\n", outputPath.c_str());
+        ConsolePrintf("[ERROR] \"%s\" is not a valid output image file.\n", outputPath.c_str());
         return 0;
     }
     if (strcasecmp(inputPath.c_str(), outputPath.c_str()) == 0) {
         const std::string copy = MakeTempPath(SplitPath(inputPath).ext);
         if (copy.empty() || !CopyFileReplacing(inputPath, copy)) {
-            std::printf("[ERROR] Failed to load \"%s\" file.\n", inputPath.c_str());
+            ConsolePrintf("[ERROR] Failed to load \"%s\" file.\n", inputPath.c_str());
             return 0;
         }
         const int32_t result = ConvertImage(options, copy, outputPath);

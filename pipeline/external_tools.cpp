@@ -22,6 +22,7 @@
 #include "layout/binarize.h"
 #include "pipeline/image_files.h"
 #include "platform/clock.h"
+#include "platform/console.h"
 #include "platform/file_copy.h"
 #include "platform/paths.h"
 #include "platform/process.h"
@@ -50,16 +51,14 @@ bool RunTool(const char* name, const std::string& commandLine, const std::string
     const CommandOutcome outcome = RunCommandLine(commandLine, printed);
     if (outcome.timedOut) {
         unlink(outputPath.c_str());
-        std::fflush(stdout);
-        std::fprintf(stderr, "[ERROR] %s did not finish within %d seconds and was stopped.\n", name,
+        ConsoleErrorf("[ERROR] %s did not finish within %d seconds and was stopped.\n", name,
                      kCommandTimeLimitMs / 1000);
         return false;
     }
     if (outcome.started && FileExists(outputPath)) return true;
-    std::fflush(stdout);
-    std::fprintf(stderr, "[ERROR] %s %s.\n%s", name,
+    ConsoleErrorf("[ERROR] %s %s.\n%s", name,
                  outcome.started ? "wrote no result" : "could not be started", printed.c_str());
-    if (!printed.empty() && printed.back() != '\n') std::fputc('\n', stderr);
+    if (!printed.empty() && printed.back() != '\n') ConsoleWrite(ConsoleStream::kErr, "\n");
     return false;
 }
 
@@ -188,7 +187,7 @@ bool ExternalDeskewStep(const ToolOptions&, RasterImage& image, double scanRange
     cleaned.SetYDpi(yDpi);
     image.Transfer(cleaned);
     const auto elapsed = static_cast<int32_t>(TickCountMs() - start);
-    std::printf("[Message] Image processing takes %dms (%.2fs)\n", elapsed, elapsed * 0.001);
+    ConsolePrintf("[Message] Image processing takes %dms (%.2fs)\n", elapsed, elapsed * 0.001);
     CleanupTempFiles();
     return true;
 }
@@ -237,14 +236,12 @@ int32_t RemoveBordersWith(const std::string& tool, const ToolOptions& options,
             RasterImage page;
             ok = LoadImageFile(written, page);
             if (ok && !SaveExplained(page, outputPath, kFormatPdf)) {
-                std::fflush(stdout);
-                std::fprintf(stderr, "[ERROR] Cannot write \"%s\": %s\n", outputPath.c_str(),
+                ConsoleErrorf("[ERROR] Cannot write \"%s\": %s\n", outputPath.c_str(),
                              page.GetLastError());
                 ok = false;
             }
         } else if (ok && !MoveFileReplacing(written, outputPath)) {
-            std::fflush(stdout);
-            std::fprintf(stderr, "[ERROR] Cannot write \"%s\": %s\n", outputPath.c_str(),
+            ConsoleErrorf("[ERROR] Cannot write \"%s\": %s\n", outputPath.c_str(),
                          std::strerror(errno));
             ok = false;
         }

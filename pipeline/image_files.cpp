@@ -6,6 +6,7 @@
 
 #include "image/formats.h"
 #include "image/raster_image.h"
+#include "platform/console.h"
 
 namespace sheetmend {
 
@@ -13,13 +14,11 @@ bool LoadImageFile(const std::string& path, RasterImage& image) {
     uint32_t code = ImageTypeFromExtension(path);
     if (code == kFormatUnknown) code = ImageTypeFromContent(path.c_str());
     if (code == kFormatUnknown) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "unknown image format of %s\n", path.c_str());
+        ConsoleErrorf("unknown image format of %s\n", path.c_str());
         return false;
     }
     if (image.Load(path.c_str(), code) && image.IsValid()) return true;
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s\nerror loading %s\n",
+    ConsoleErrorf("%s\nerror loading %s\n",
                  image.GetLastError()[0] ? image.GetLastError() : "cannot read the file",
                  path.c_str());
     return false;
@@ -48,16 +47,14 @@ void PrepareForFileFormat(RasterImage& image, uint32_t code) {
 bool SaveImageFile(const std::string& path, RasterImage& image) {
     const uint32_t code = ImageTypeFromExtension(path);
     if (code == kFormatUnknown) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "unknown extension for %s\n", path.c_str());
+        ConsoleErrorf("unknown extension for %s\n", path.c_str());
         return false;
     }
     // JPEG and GIF need the same preparation as in the plain conversion; the
     // other formats take the page as it is, with its own codec options.
     PrepareForFileFormat(image, code);
     if (SaveExplained(image, path, code)) return true;
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s\nerror saving %s\n", image.GetLastError(), path.c_str());
+    ConsoleErrorf("%s\nerror saving %s\n", image.GetLastError(), path.c_str());
     return false;
 }
 

@@ -11,6 +11,7 @@
 #include "image/safe_file.h"
 #include "image/streams.h"
 #include "pipeline/image_files.h"
+#include "platform/output_claims.h"
 #include "platform/paths.h"
 
 namespace sheetmend {
@@ -112,8 +113,11 @@ bool PageSink::Add(RasterImage& page, int32_t pageNumber) {
         std::string path = NumberedPagePath(outputPath_, pageNumber);
         // Page 1's name was made free by the batch; later pages are made
         // free here, the same way, so no file is ever overwritten.
-        if (pageNumber > 1 && !MakeUniquePath(path)) return Fail(path, "no free name for the page");
-        if (!SaveExplained(page, path, code_)) return Fail(path, page.GetLastError());
+        if (pageNumber > 1 && !ClaimFreeName(path)) return Fail(path, "no free name for the page");
+        if (!SaveExplained(page, path, code_)) {
+            ReleaseClaim(path);
+            return Fail(path, page.GetLastError());
+        }
     }
     ++written_;
     return true;

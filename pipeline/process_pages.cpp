@@ -19,6 +19,7 @@
 #include "pipeline/process_file.h"
 #include "pipeline/remove_black_lines.h"
 #include "pipeline/trim_margins.h"
+#include "platform/console.h"
 #include "platform/temp_files.h"
 
 namespace sheetmend {
@@ -39,8 +40,7 @@ using PageTransform = std::function<PageOutcome(RasterImage& page, int32_t numbe
 std::string PageToTempFile(RasterImage& page) {
     const std::string path = MakeTempPath(".png");
     if (path.empty() || !SaveExplained(page, path, kFormatPng)) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "[ERROR] Failed to save a temporary copy of the page: %s\n",
+        ConsoleErrorf("[ERROR] Failed to save a temporary copy of the page: %s\n",
                      page.GetLastError()[0] ? page.GetLastError() : "no temporary folder");
         if (!path.empty()) unlink(path.c_str());
         return "";
@@ -49,8 +49,7 @@ std::string PageToTempFile(RasterImage& page) {
 }
 
 void ReportSaveFailure(const PageSink& sink) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "[ERROR] Failed to save \"%s\": %s\n", sink.FailedPath().c_str(),
+    ConsoleErrorf("[ERROR] Failed to save \"%s\": %s\n", sink.FailedPath().c_str(),
                  sink.LastError().c_str());
 }
 
@@ -64,10 +63,10 @@ int32_t RunOverPages(const std::string& inputPath, const std::string& outputPath
         return 0;
     }
     for (int32_t k = 0; k < pageCount; ++k) {
-        std::printf("[Message] Page %d of %d\n", k + 1, pageCount);
+        ConsolePrintf("[Message] Page %d of %d\n", k + 1, pageCount);
         RasterImage page;
         if (!LoadInputPage(inputPath, k, page)) {
-            std::printf("[ERROR] Failed to load page %d of \"%s\".\n", k + 1, inputPath.c_str());
+            ConsolePrintf("[ERROR] Failed to load page %d of \"%s\".\n", k + 1, inputPath.c_str());
             ok = false;
             continue;
         }
@@ -78,7 +77,7 @@ int32_t RunOverPages(const std::string& inputPath, const std::string& outputPath
             ReportSaveFailure(sink);
             ok = false;
         }
-        std::fflush(stdout);
+        ConsoleFlush();
     }
     if (writesPages && !sink.Close()) {
         if (sink.WrittenPages() > 0) ReportSaveFailure(sink);
@@ -160,7 +159,7 @@ int32_t ProcessPages(ToolOptions& options, const std::string& inputPath,
                      const std::string& outputPath, int32_t pageCount, int32_t totalPages) {
     const int32_t total = totalPages;
     if (total > pageCount) {
-        std::printf("[ERROR] \"%s\" has %d pages; only the first %d are processed.\n",
+        ConsolePrintf("[ERROR] \"%s\" has %d pages; only the first %d are processed.\n",
                     inputPath.c_str(), total, pageCount);
     }
     const bool cut = total > pageCount;

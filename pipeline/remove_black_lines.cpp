@@ -19,6 +19,7 @@
 #include "image/pixel_access.h"
 #include "image/raster_image.h"
 #include "layout/binarize.h"
+#include "platform/console.h"
 #include "platform/runtime_random.h"
 
 namespace sheetmend {
@@ -162,7 +163,7 @@ bool RemoveLinesFromPage(RasterImage& page, const std::string& inputName, bool b
     const uint32_t W = page.GetWidth();
     const uint32_t H = page.GetHeight();
     if (W > kMaxLinePageSide || H > kMaxLinePageSide) {
-        std::printf(
+        ConsolePrintf(
             "[ERROR] \"%s\" is %u x %u pixels; line removal handles pages of at most %u pixels "
             "in each direction.\n",
             inputName.c_str(), W, H, kMaxLinePageSide);
@@ -185,7 +186,7 @@ bool RemoveLinesFromPage(RasterImage& page, const std::string& inputName, bool b
 
     if (boxObjects && work.GetBpp() < 24) work.IncreaseBpp(24);
     if (boxObjects && work.GetBpp() != 24) {
-        std::printf("[ERROR] Failed to make a colour copy of \"%s\": %s\n", inputName.c_str(),
+        ConsolePrintf("[ERROR] Failed to make a colour copy of \"%s\": %s\n", inputName.c_str(),
                     work.GetLastError());
         return false;
     }
@@ -253,17 +254,17 @@ int32_t RemoveBlackLines(const std::string& inputPath, const std::string& output
                          bool boxObjects, int32_t longLine, int32_t shortLine) {
     if (inputPath.empty() || outputPath.empty()) return 0;
     if (ImageTypeFromExtension(inputPath) == kFormatUnknown) {
-        std::printf("'%s' is an unknown image format.\n", inputPath.c_str());
+        ConsolePrintf("'%s' is an unknown image format.\n", inputPath.c_str());
         return 0;
     }
     const uint32_t outputCode = ImageTypeFromExtension(outputPath);
     if (outputCode == kFormatUnknown) {
-        std::printf("'%s' is an unknown image format.\n", outputPath.c_str());
+        ConsolePrintf("'%s' is an unknown image format.\n", outputPath.c_str());
         return 0;
     }
     RasterImage page;
     if (!page.Load(inputPath.c_str(), kFormatUnknown)) {
-        std::printf("[ERROR] Failed to load \"%s\" file.\n", inputPath.c_str());
+        ConsolePrintf("[ERROR] Failed to load \"%s\" file.\n", inputPath.c_str());
         return 0;
     }
     RasterImage work;

@@ -12,6 +12,7 @@
 
 #include "image/pixel_access.h"
 #include "pipeline/image_files.h"
+#include "platform/console.h"
 
 namespace sheetmend {
 
@@ -133,7 +134,7 @@ bool LocateBorderAndCrop(const ToolOptions& options, RasterImage& image, RasterI
     if (image.GetBpp() > 1) {
         const int32_t level = image.OptimalThreshold(0, nullptr, nullptr);
         if (level > 0) {
-            std::printf("[Message] OptimalThreshold=%d\n", level);
+            ConsolePrintf("[Message] OptimalThreshold=%d\n", level);
             image.Threshold(static_cast<uint8_t>(level));
         }
         if (image.GetBpp() > 1) image.DecreaseBpp(1, false, nullptr, 0);
@@ -147,7 +148,7 @@ bool LocateBorderAndCrop(const ToolOptions& options, RasterImage& image, RasterI
         else if (e.right == 0 && e.bottom == 0)
             where = "a full color image";
         if (where) {
-            std::printf("[Error] Failed to locate border [RGB(%02X,%02X,%02X)] in %s.\n",
+            ConsolePrintf("[Error] Failed to locate border [RGB(%02X,%02X,%02X)] in %s.\n",
                         colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF, where);
             return false;
         }
@@ -158,7 +159,7 @@ bool LocateBorderAndCrop(const ToolOptions& options, RasterImage& image, RasterI
         if (xDpi >= 1 && xDpi <= 9999) result.SetXDpi(xDpi);
         if (yDpi >= 1 && yDpi <= 9999) result.SetYDpi(yDpi);
     }
-    std::printf("[%s] Locate border (%d, %d, %d, %d) from image.\n", cropped ? "OK" : "Error",
+    ConsolePrintf("[%s] Locate border (%d, %d, %d, %d) from image.\n", cropped ? "OK" : "Error",
                 e.left, e.top, e.right, e.bottom);
     return cropped;
 }

@@ -1,5 +1,7 @@
 #include "platform/error_box.h"
 
+#include "platform/console.h"
+
 #include <cstdio>
 
 namespace sheetmend {
@@ -10,8 +12,7 @@ void ShowErrorBox(int32_t code, const char* text) {
         std::snprintf(message, sizeof message, "Bad memory.");
     else
         std::snprintf(message, sizeof message, "Error: %s", text ? text : "");
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s\n", message);
+    ConsoleErrorf("%s\n", message);
 }
 
 }  // namespace sheetmend

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/child_output.h"
 #include "platform/executable.h"
 
 extern char** environ;
@@ -284,12 +285,15 @@ int RunInterpreterLine(std::string_view line, int32_t timeLimitMs) {
     posix_spawn_file_actions_init(&actions);
     if (read.discardStandardOutput)
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    ChildOutput printed;
+    printed.Redirect(&actions, !read.discardStandardOutput);
     pid_t pid = 0;
     const bool started = Spawn(args, &actions, &pid);
     posix_spawn_file_actions_destroy(&actions);
     if (!started) return -1;
     CommandOutcome outcome;
     WaitUntil(pid, Clock::now() + std::chrono::milliseconds(std::max(0, timeLimitMs)), outcome);
+    printed.Collect();
     return outcome.timedOut ? -1 : outcome.exitCode;
 }
 

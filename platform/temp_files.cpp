@@ -7,6 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/temp_dir.h"
@@ -15,9 +18,13 @@ namespace sheetmend {
 
 namespace {
 
+// The folder and the name counter are shared by every thread; the list of
+// names handed out is kept per thread, so that one pair cleaning up after its
+// external step deletes only its own files while other pairs run.
 struct TempState {
+    std::mutex lock;
     std::string dir;
-    std::vector<std::string> files;
+    std::vector<std::pair<std::thread::id, std::string>> files;  // who asked, and the name
     unsigned counter = 0;
     bool registered = false;
 };
@@ -33,6 +40,7 @@ void RemoveAtExit() { RemoveTempDirectory(); }
 
 std::string TempFilesDirectory() {
     TempState& s = State();
+    std::lock_guard<std::mutex> hold(s.lock);
     if (!s.dir.empty()) return s.dir;
     std::string tmpl = TempDirectory() + "sheetmend-XXXXXX";
     std::vector<char> buf(tmpl.begin(), tmpl.end());
@@ -52,11 +60,12 @@ std::string MakeTempPath(const std::string& extension) {
     TempState& s = State();
     for (;;) {
         char name[32];
+        std::lock_guard<std::mutex> hold(s.lock);
         std::snprintf(name, sizeof name, "qrvx%04X.tmp", ++s.counter & 0xFFFFFu);
         std::string path = dir + "/" + name + extension;
         struct stat st;
         if (lstat(path.c_str(), &st) != 0) {
-            s.files.push_back(path);
+            s.files.emplace_back(std::this_thread::get_id(), path);
             return path;
         }
     }
@@ -72,13 +81,19 @@ size_t MakeTempPath(size_t capacity, char* buffer, const char* extension) {
 
 void CleanupTempFiles() {
     TempState& s = State();
-    for (const std::string& f : s.files) unlink(f.c_str());
-    s.files.clear();
+    std::lock_guard<std::mutex> hold(s.lock);
+    const std::thread::id me = std::this_thread::get_id();
+    std::erase_if(s.files, [me](const std::pair<std::thread::id, std::string>& f) {
+        if (f.first != me) return false;
+        unlink(f.second.c_str());
+        return true;
+    });
 }
 
 void RemoveTempDirectory() {
     CleanupTempFiles();
     TempState& s = State();
+    std::lock_guard<std::mutex> hold(s.lock);
     if (s.dir.empty()) return;
     // Anything an external program left behind goes too.
     if (DIR* d = opendir(s.dir.c_str())) {

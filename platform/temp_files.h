@@ -1,7 +1,9 @@
 // Temporary files of one run. All of them live in one private folder
 // (mode 0700) made on first use under $TMPDIR or /tmp; every name handed out is
-// remembered and deleted by CleanupTempFiles; the folder itself goes at the
-// end of the run (RemoveTempDirectory, also registered with atexit).
+// remembered by the thread that asked for it and deleted by that thread's
+// CleanupTempFiles; the folder itself goes at the end of the run
+// (RemoveTempDirectory, also registered with atexit). Safe to use from
+// several threads at once.
 #pragma once
 
 #include <cstddef>
@@ -18,7 +20,8 @@ std::string MakeTempPath(const std::string& extension);
 // characters) is written to the buffer and its length returned.
 size_t MakeTempPath(size_t capacity, char* buffer, const char* extension);
 
-// Deletes every file handed out so far (failures ignored) and forgets them.
+// Deletes every file handed out to this thread so far (failures ignored) and
+// forgets them.
 void CleanupTempFiles();
 
 // CleanupTempFiles, then removes the private folder with anything left in it.
