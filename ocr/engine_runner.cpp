@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "ocr/language_data.h"
 #include "ocr/run_and_wait.h"
@@ -86,8 +87,12 @@ void RunOcrEngine(const std::string& engine, const std::string& inputPath,
                   const std::string& programDir) {
     const uint32_t start = TickCountMs();
     const std::string prefix = WithSlash(programDir);
-    RunArguments(EngineArguments(engine, inputPath, outputBase, arguments),
-                 {{"TESSDATA_PREFIX", prefix}}, true);
+    // The engine's own threads spin on the processors they share and make a
+    // page many times slower, the more so while other pages are recognised
+    // beside it; one thread each, unless the user asked for more.
+    std::vector<EnvironmentSetting> environment{{"TESSDATA_PREFIX", prefix}};
+    if (!std::getenv("OMP_THREAD_LIMIT")) environment.push_back({"OMP_THREAD_LIMIT", "1"});
+    RunArguments(EngineArguments(engine, inputPath, outputBase, arguments), environment, true);
     const auto elapsed = static_cast<int32_t>(TickCountMs() - start);
     ConsolePrintf("[Message] OCR processing takes %dms (%.2fs)\n", elapsed, elapsed * 0.001);
 }
