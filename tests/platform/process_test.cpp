@@ -9,6 +9,9 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
+
+#include "platform/console.h"
 
 namespace sheetmend {
 namespace {
@@ -181,6 +184,36 @@ TEST(RunInterpreterLine, ReturnsTheExitStatusAndHonoursTheRedirection) {
     EXPECT_EQ(StandardOutputOf("\"" + HelperLine("text hello") + " > nul\"", &status), "");
     EXPECT_EQ(status, 0);
     EXPECT_EQ(RunInterpreterLine("\"/nonexistent/program\" a"), -1);
+}
+
+// A pair on a worker thread prints into its own sink: our text and what the
+// programs it starts print arrive there in order, nothing reaches the real
+// streams, and a thread without a capture is not affected.
+TEST(ConsoleCapture, KeepsOurTextAndTheProgramsTextInOrder) {
+    ConsoleSink sink;
+    ConsoleSink other;
+    {
+        ConsoleCapture capture(sink);
+        ConsolePrintf("pair %d\n", 7);
+        EXPECT_EQ(RunInterpreterLine(HelperLine("text from-child err child-error")), 0);
+        EXPECT_EQ(RunInterpreterLine("\"" + HelperLine("text dropped err kept") + " > nul\""), 0);
+        {
+            ConsoleCapture inner(other);
+            ConsoleErrorf("inner\n");
+        }
+        ConsoleErrorf("%s\n", std::string(3000, 'e').c_str());  // longer than the small buffer
+        std::thread([] { EXPECT_EQ(CurrentConsoleSink(), nullptr); }).join();
+    }
+    EXPECT_EQ(CurrentConsoleSink(), nullptr);
+    EXPECT_EQ(sink.Text(ConsoleStream::kOut), "pair 7\nfrom-child");
+    EXPECT_EQ(sink.Text(ConsoleStream::kErr), "child-errorkept" + std::string(3000, 'e') + "\n");
+    EXPECT_EQ(other.Text(ConsoleStream::kErr), "inner\n");
+
+    // Replay writes the chunks to the real streams in their order.
+    testing::internal::CaptureStdout();
+    sink.Replay();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "pair 7\nfrom-child");
+    EXPECT_TRUE(sink.Empty());
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "image/raster_image.h"
+#include "image/safe_file.h"
 #include "image/streams.h"
 #include "tests/support/external_tools.h"
 #include "tests/support/test_images.h"
@@ -292,6 +293,25 @@ TEST(Save, WritesThroughLinksAndKeepsPermissions) {
     EXPECT_GT(testing::ReadFileBytes(real).size(), 3u) << "the linked file was not written";
     ASSERT_EQ(stat(real.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+// A name that was free when the save began is taken only if it still is: a
+// file that another program creates there meanwhile is never replaced.
+TEST(WriteFileSafely, NeverReplacesAFileThatAppearedWhileWriting) {
+    testing::ScratchDir dir;
+    const std::string path = dir.File("page.pdf");
+    SafeWriteOutcome outcome;
+    const bool ok = WriteFileSafely(
+        path.c_str(),
+        [&](ByteStream* stream) {
+            Put(dir, "page.pdf", "theirs");
+            return stream->Write("ours", 1, 4) == 4;
+        },
+        outcome);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(outcome.error, "\"" + path + "\" was created by someone else meanwhile");
+    EXPECT_EQ(testing::ReadFileBytes(path), Bytes({'t', 'h', 'e', 'i', 'r', 's'}));
+    EXPECT_EQ(Entries(dir.path()).size(), 1u) << "no temporary file left";
 }
 
 }  // namespace
