@@ -16,6 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
+
 #include <qpdf/Pipeline.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
@@ -29,6 +30,7 @@
 #include <cstring>
 #include <exception>
 #include <map>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -413,6 +415,11 @@ void PdfWriter::Document::AddPage(const RasterImage& page, const CodedImage& cod
 }
 
 bool PdfWriter::Document::Write(ByteStream* out, std::string& error) {
+    // libqpdf's writer sets up shared state too (ThreadSanitizer saw two
+    // writers of different documents touch one string), so documents are
+    // written one at a time; their pages were coded beforehand, in parallel.
+    static std::mutex writing;
+    std::lock_guard<std::mutex> hold(writing);
     try {
         StreamPipeline pipeline(out);
         QPDFWriter writer(pdf);
@@ -450,6 +457,14 @@ bool PdfWriter::Open(ByteStream* stream) {
     if (!stream) return Fail("null file handler");
     if (doc_) return Fail("A PDF document is open already");
     try {
+        // libqpdf sets up shared objects (its default logger, ...) the first
+        // time a document is made; one throw-away document, made once under
+        // call_once, does that before documents are made on several threads.
+        static std::once_flag setUp;
+        std::call_once(setUp, [] {
+            QPDF first;
+            first.emptyPDF();
+        });
         auto doc = std::make_unique<Document>();
         if (!doc->data->Usable())
             return Fail(std::string("Cannot make a temporary file: ") + std::strerror(errno));
