@@ -1,5 +1,6 @@
 #include "cli/parallel_batch.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -52,7 +53,29 @@ std::vector<std::vector<size_t>> PairChains(const ToolOptions& options,
     return chains;
 }
 
+std::vector<size_t> ScheduleChains(const std::vector<std::vector<size_t>>& chains,
+                                   const std::vector<uint64_t>& cost, size_t block) {
+    std::vector<uint64_t> chainCost(chains.size(), 0);
+    for (size_t c = 0; c < chains.size(); ++c)
+        for (size_t i : chains[c]) chainCost[c] += cost[i];
+    std::vector<size_t> order(chains.size());
+    for (size_t c = 0; c < order.size(); ++c) order[c] = c;
+    block = std::max<size_t>(block, 1);
+    for (size_t start = 0; start < order.size(); start += block) {
+        const auto first = order.begin() + static_cast<std::ptrdiff_t>(start);
+        const auto last = order.begin() + static_cast<std::ptrdiff_t>(std::min(start + block, order.size()));
+        std::stable_sort(first, last, [&](size_t a, size_t b) { return chainCost[a] > chainCost[b]; });
+    }
+    return order;
+}
+
 namespace {
+
+// The size of the input file, which stands for the work it takes.
+uint64_t InputSize(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
 
 struct PairSlot {
     PairPlan plan;
@@ -68,6 +91,7 @@ int32_t RunPairsInParallel(const ToolOptions& options, const std::vector<FilePai
                            int32_t workers, ProgressLine& progress) {
     std::vector<std::unique_ptr<PairSlot>> slots;
     std::vector<std::string> outputs;
+    std::vector<uint64_t> sizes;
     for (const FilePair& pair : list) {
         auto slot = std::make_unique<PairSlot>();
         {
@@ -76,18 +100,21 @@ int32_t RunPairsInParallel(const ToolOptions& options, const std::vector<FilePai
         }
         slot->done = slot->plan.state != PairPlan::State::kRun;
         outputs.push_back(slot->plan.output);
+        sizes.push_back(slot->done ? 0 : InputSize(pair.input));
         slots.push_back(std::move(slot));
     }
     const std::vector<std::vector<size_t>> chains = PairChains(options, outputs);
+    const size_t threads = std::min(static_cast<size_t>(std::max(1, workers)), chains.size());
+    const std::vector<size_t> order = ScheduleChains(chains, sizes, 4 * threads);
 
     std::mutex lock;
     std::condition_variable finished;
     std::atomic<size_t> nextChain{0};
     auto work = [&] {
         for (;;) {
-            const size_t c = nextChain.fetch_add(1);
-            if (c >= chains.size()) return;
-            for (size_t i : chains[c]) {
+            const size_t next = nextChain.fetch_add(1);
+            if (next >= order.size()) return;
+            for (size_t i : chains[order[next]]) {
                 PairSlot& slot = *slots[i];
                 if (slot.done) continue;
                 ToolOptions own = options;  // nothing a pair sets reaches another
@@ -106,7 +133,6 @@ int32_t RunPairsInParallel(const ToolOptions& options, const std::vector<FilePai
             }
         }
     };
-    const size_t threads = std::min(static_cast<size_t>(std::max(1, workers)), chains.size());
     std::vector<std::thread> pool;
     for (size_t t = 0; t < threads; ++t) pool.emplace_back(work);
 

@@ -28,6 +28,14 @@ bool MustRunSerially(const ToolOptions& options);
 std::vector<std::vector<size_t>> PairChains(const ToolOptions& options,
                                             const std::vector<std::string>& outputs);
 
+// The order in which workers take the chains. Within each run of `block`
+// consecutive chains the biggest (by `cost`, summed over a chain) go first,
+// so that the batch does not end with one worker busy on a big file while
+// the others wait; across blocks the list order is kept, so the console text,
+// printed in list order, is never held back by more than a block.
+std::vector<size_t> ScheduleChains(const std::vector<std::vector<size_t>>& chains,
+                                   const std::vector<uint64_t>& cost, size_t block);
+
 // Runs the batch on `workers` threads; returns the result of the last pair in
 // list order, as a serial run would.
 int32_t RunPairsInParallel(const ToolOptions& options, const std::vector<FilePair>& list,

@@ -47,6 +47,15 @@ TEST(PairChains, OcrPairsSharingABoxListStayTogetherInOrder) {
     EXPECT_EQ(PairChains(convert, outputs), (Chains{{0}, {1}, {2}, {3}, {4}}));
 }
 
+TEST(ScheduleChains, BiggestFirstWithinEachBlockListOrderAcrossBlocks) {
+    const std::vector<std::vector<size_t>> chains{{0}, {1, 5}, {2}, {3}, {4}, {6}};
+    const std::vector<uint64_t> cost{10, 5, 30, 30, 1, 20, 7};
+    // Chain costs: 10, 25, 30, 30, 1, 7; ties keep list order.
+    EXPECT_EQ(ScheduleChains(chains, cost, 3), (std::vector<size_t>{2, 1, 0, 3, 5, 4}));
+    EXPECT_EQ(ScheduleChains(chains, cost, 1), (std::vector<size_t>{0, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(ScheduleChains(chains, cost, 100), (std::vector<size_t>{2, 3, 1, 0, 5, 4}));
+}
+
 TEST(ProgressLine, CountsRateAndTimeLeft) {
     EXPECT_EQ(ProgressLine::Text(0, 40, 0, 0), "[0/40] files");
     // 10 files with 20 pages in 8 s: 2.5 pages/s, 30 files left at 0.8 s each.
