@@ -1,5 +1,6 @@
 #include "cli/batch.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "cli/log.h"
@@ -9,6 +10,7 @@
 #include "cli/progress_line.h"
 #include "pipeline/page_files.h"
 #include "platform/glob.h"
+#include "platform/interrupt_cleanup.h"
 #include "platform/output_claims.h"
 #include "platform/paths.h"
 #include "platform/temp_files.h"
@@ -60,6 +62,14 @@ int32_t RunBatch(const std::vector<std::string>& words) {
     if (list.empty()) return -2;
     AssignOutputPaths(options.outputPath, list);
 
+    // Interrupted, the run takes back its claims (no empty file is left
+    // under an output name, where -skip would take it for done) and its
+    // temporary folder.
+    InterruptCleanup onInterrupt([] {
+        ReleaseAllClaims(true);
+        RemoveTempDirectory();
+        if (StandardErrorIsTerminal()) std::fputs("\r\033[K", stderr);  // the progress line
+    });
     ProgressLine progress(list.size(), StandardErrorIsTerminal());
     const int32_t workers = WorkerCount(std::getenv("SHEETMEND_JOBS"));
     int32_t result = 0;

@@ -29,6 +29,7 @@
 #include "image/raster_image.h"
 #include "image/safe_file.h"
 #include "image/streams.h"
+#include "platform/output_claims.h"
 #include "platform/paths.h"
 
 namespace sheetmend {
@@ -420,10 +421,19 @@ bool WriteFileSafely(const char* fileName, const StreamWriter& write, SafeWriteO
     std::string tmpl = MakePath("", parts.dir, ".sheetmend-save-XXXXXX", "");
     std::vector<char> name(tmpl.begin(), tmpl.end());
     name.push_back('\0');
-    // Close-on-exec: a program another thread starts meanwhile must not
-    // inherit the half-written file.
-    const int fd = mkostemp(name.data(), O_CLOEXEC);
+    // Close-on-exec (a program another thread starts meanwhile must not
+    // inherit it), and removed by the interrupt cleanup if the run ends
+    // before it is renamed into place.
+    const int fd = MakeUnfinishedFile(name);
+    if (fd < 0 && errno == ECANCELED) {
+        outcome.error = "The run is being interrupted";
+        return false;
+    }
     if (fd < 0) return WriteInPlace(target.c_str(), write, outcome);
+    struct Untrack {
+        const char* path;
+        ~Untrack() { ForgetUnfinishedFile(path); }
+    } untrack{name.data()};
     mode_t mode;
     if (exists) {
         mode = st.st_mode & 07777;

@@ -1,6 +1,7 @@
 #include "platform/output_claims.h"
 
 #include <fcntl.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,6 +25,8 @@ struct Claim {
 struct Claims {
     std::mutex lock;
     std::vector<Claim> held;
+    std::vector<std::string> unfinished;
+    bool closed = false;
 };
 
 Claims& Registry() {
@@ -32,7 +35,12 @@ Claims& Registry() {
 }
 
 // Tries to create `path` exclusively: 1 claimed, 0 taken, -1 not creatable.
+// The registry is held from the creation to the record, so an interrupted
+// run never misses a placeholder it made.
 int TryClaim(const std::string& path) {
+    Claims& c = Registry();
+    std::lock_guard<std::mutex> hold(c.lock);
+    if (c.closed) return -1;
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) return errno == EEXIST ? 0 : -1;
     struct stat st;
@@ -42,8 +50,6 @@ int TryClaim(const std::string& path) {
         unlink(path.c_str());
         return -1;
     }
-    Claims& c = Registry();
-    std::lock_guard<std::mutex> hold(c.lock);
     c.held.push_back(Claim{path, st.st_dev, st.st_ino});
     return 1;
 }
@@ -88,11 +94,32 @@ void ReleaseClaim(const std::string& path) {
     }
 }
 
-void ReleaseAllClaims() {
+int MakeUnfinishedFile(std::vector<char>& name) {
     Claims& c = Registry();
     std::lock_guard<std::mutex> hold(c.lock);
+    if (c.closed) {
+        errno = ECANCELED;
+        return -1;
+    }
+    const int fd = mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0) c.unfinished.emplace_back(name.data());
+    return fd;
+}
+
+void ForgetUnfinishedFile(const std::string& path) {
+    Claims& c = Registry();
+    std::lock_guard<std::mutex> hold(c.lock);
+    std::erase(c.unfinished, path);
+}
+
+void ReleaseAllClaims(bool close) {
+    Claims& c = Registry();
+    std::lock_guard<std::mutex> hold(c.lock);
+    if (close) c.closed = true;
     for (const Claim& claim : c.held) RemoveIfEmptyClaim(claim);
     c.held.clear();
+    for (const std::string& path : c.unfinished) unlink(path.c_str());
+    c.unfinished.clear();
 }
 
 }  // namespace sheetmend

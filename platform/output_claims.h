@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace sheetmend {
 
@@ -21,7 +22,17 @@ bool ClaimFreeName(std::string& path);
 // forgets it.
 void ReleaseClaim(const std::string& path);
 
-// ReleaseClaim for every claim still held.
-void ReleaseAllClaims();
+// Makes the temporary file a result is written into before it is renamed
+// into place (mkostemp on `name`, a template ending in XXXXXX), and keeps its
+// name so that an interrupted run can remove it. -1 when it cannot be made,
+// with errno ECANCELED once the claims are closed.
+int MakeUnfinishedFile(std::vector<char>& name);
+// The unfinished file was renamed into place or deleted.
+void ForgetUnfinishedFile(const std::string& path);
+
+// ReleaseClaim for every claim still held, and removes every unfinished file.
+// With `close`, for a run that is being interrupted, no name is claimed and
+// no unfinished file made after this.
+void ReleaseAllClaims(bool close = false);
 
 }  // namespace sheetmend

@@ -20,6 +20,7 @@
 
 #include "platform/child_output.h"
 #include "platform/executable.h"
+#include "platform/interrupt_cleanup.h"
 
 extern char** environ;
 
@@ -105,7 +106,7 @@ bool Spawn(const std::vector<std::string>& args, const posix_spawn_file_actions_
     argv.reserve(args.size() + 1);
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    return posix_spawnp(pid, argv[0], actions, nullptr, argv.data(), environ) == 0;
+    return posix_spawnp(pid, argv[0], actions, ChildSpawnAttributes(), argv.data(), environ) == 0;
 }
 
 // Waits for the program, killing it once the deadline has passed.

@@ -7,7 +7,12 @@
 // overwritten. The progress line appears on a terminal and nowhere else.
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <map>
@@ -246,6 +251,53 @@ TEST_F(ParallelBatch, ProgressShowsOnATerminalOnly) {
     EXPECT_EQ(piped.err, "");
     EXPECT_EQ(piped.out.find('\r'), std::string::npos);
     EXPECT_EQ(TimingLines(piped.out), 10);
+}
+
+// Ctrl-C in the middle of a batch: the process ends by the signal, and no
+// empty placeholder or half-written temporary file is left in the output
+// folder, where a later run with -skip would take it for a finished page.
+TEST_F(ParallelBatch, AnInterruptedBatchLeavesOnlyWholeFiles) {
+    const std::string root = folder_->path() + "/interrupted";
+    ASSERT_EQ(RunShell("mkdir -p '" + root + "/in' '" + root + "/out'"), 0);
+    RasterImage big = DrawColourPage(1700, 2400);
+    SaveOrFail(big, root + "/in/p000.png");
+    ASSERT_EQ(RunShell("cd '" + root + "/in' && for i in $(seq 101 180); do ln p000.png p$i.png; done"),
+              0);
+    const std::string binary = SheetmendBinary();
+    const std::string out = root + "/out";
+    std::vector<std::string> args{"/usr/bin/env", "SHEETMEND_JOBS=2", binary, "-deskew2",
+                                  "-despeckle2", root + "/in/*", out + "/x.tif"};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    // Waits until the batch is well under way: some pages written, others
+    // claimed or being written.
+    auto written = [&] {
+        size_t n = 0;
+        for (const std::string& name : Listing(out)) n += ReadFileBytes(out + "/" + name).size() > 0;
+        return n;
+    };
+    for (int wait = 0; wait < 2000 && written() < 6; ++wait) usleep(10000);
+    kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the batch ended before the signal; make it longer";
+    EXPECT_EQ(WTERMSIG(status), SIGINT);
+    const std::vector<std::string> left = Listing(out);
+    EXPECT_GE(left.size(), 6u);
+    EXPECT_LT(left.size(), 81u);
+    for (const std::string& name : left) {
+        EXPECT_NE(name[0], '.') << name;
+        RasterImage page;
+        EXPECT_TRUE(page.Load((out + "/" + name).c_str())) << name;
+        EXPECT_EQ(page.GetWidth(), 1700u) << name;
+    }
 }
 
 }  // namespace
