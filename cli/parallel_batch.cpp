@@ -63,8 +63,10 @@ std::vector<size_t> ScheduleChains(const std::vector<std::vector<size_t>>& chain
     block = std::max<size_t>(block, 1);
     for (size_t start = 0; start < order.size(); start += block) {
         const auto first = order.begin() + static_cast<std::ptrdiff_t>(start);
-        const auto last = order.begin() + static_cast<std::ptrdiff_t>(std::min(start + block, order.size()));
-        std::stable_sort(first, last, [&](size_t a, size_t b) { return chainCost[a] > chainCost[b]; });
+        const auto last =
+            order.begin() + static_cast<std::ptrdiff_t>(std::min(start + block, order.size()));
+        std::stable_sort(first, last,
+                         [&](size_t a, size_t b) { return chainCost[a] > chainCost[b]; });
     }
     return order;
 }
@@ -144,7 +146,8 @@ int32_t RunPairsInParallel(const ToolOptions& options, const std::vector<FilePai
         finished.wait_for(hold, std::chrono::milliseconds(500),
                           [&] { return slots[printed]->done; });
         std::vector<PairSlot*> ready;
-        while (printed < slots.size() && slots[printed]->done) ready.push_back(slots[printed++].get());
+        while (printed < slots.size() && slots[printed]->done)
+            ready.push_back(slots[printed++].get());
         hold.unlock();
         if (!ready.empty()) progress.Clear();
         for (PairSlot* slot : ready) {

@@ -11,9 +11,13 @@ namespace sheetmend {
 ProgressLine::ProgressLine(size_t total, bool shown)
     : total_(total), shown_(shown), start_(TickCountMs()) {}
 
-ProgressLine::~ProgressLine() { Clear(); }
+ProgressLine::~ProgressLine() {
+    Clear();
+}
 
-bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+bool StandardErrorIsTerminal() {
+    return isatty(STDERR_FILENO) == 1;
+}
 
 std::string ProgressLine::Text(size_t done, size_t total, int64_t pages, uint32_t elapsedMs) {
     char text[128];
@@ -23,9 +27,8 @@ std::string ProgressLine::Text(size_t done, size_t total, int64_t pages, uint32_
         std::snprintf(text, sizeof text, "[%zu/%zu] files", done, total);
         return text;
     }
-    const auto left = static_cast<long>(seconds / static_cast<double>(done) *
-                                            static_cast<double>(total - done) +
-                                        0.5);
+    const auto left = static_cast<long>(
+        seconds / static_cast<double>(done) * static_cast<double>(total - done) + 0.5);
     std::snprintf(text, sizeof text, "[%zu/%zu] files, %.1f pages/s, %ld:%02ld left", done, total,
                   rate, left / 60, left % 60);
     return text;

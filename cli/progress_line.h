@@ -11,7 +11,7 @@
 namespace sheetmend {
 
 class ProgressLine {
-public:
+  public:
     // `shown` is normally whether standard error is a terminal.
     ProgressLine(size_t total, bool shown);
     ~ProgressLine();
@@ -25,7 +25,7 @@ public:
     // The text of the line (without the carriage return), for the given state.
     static std::string Text(size_t done, size_t total, int64_t pages, uint32_t elapsedMs);
 
-private:
+  private:
     size_t total_;
     bool shown_;
     bool drawn_ = false;

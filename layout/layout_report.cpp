@@ -57,7 +57,7 @@ std::vector<LayoutBlock> ReportLayout(PageBitmap& page) {
     int number = 1;
     for (const LayoutBlock& b : blocks)
         ConsolePrintf("%d, %s, [%d, %d, %d, %d]\n", number++, BlockTypeLabel(b.type), b.x0, b.y0,
-                    b.x1, b.y1);
+                      b.x1, b.y1);
     ReleasePageBitmap(page);
     ConsolePrintf("------------------------------------------------\n");
     return blocks;

@@ -122,7 +122,7 @@ int32_t RecognizePage(const std::string& inputPath, std::vector<OcrWord>& words,
     std::string error;
     if (!ReadHocr(hocrPath, words, &error)) {
         ConsolePrintf("Could not load test file '%s'. Error='%s'. Exiting.\n", hocrPath.c_str(),
-                    error.c_str());
+                      error.c_str());
         return 0;
     }
     unlink(hocrPath.c_str());

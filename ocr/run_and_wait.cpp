@@ -57,8 +57,8 @@ int32_t RunArguments(const std::vector<std::string>& arguments,
     // What we printed so far comes before anything the program prints.
     ConsoleFlush();
     pid_t pid = 0;
-    const int started = posix_spawnp(&pid, argv[0], &actions, ChildSpawnAttributes(), argv.data(),
-                                     envp.data());
+    const int started =
+        posix_spawnp(&pid, argv[0], &actions, ChildSpawnAttributes(), argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (started != 0) return -1;
     if (!wait) return kStartedWithoutWaiting;

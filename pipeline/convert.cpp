@@ -104,7 +104,7 @@ int32_t ConvertImage(const ToolOptions& options, const std::string& inputPath,
     if (!SaveExplained(image, outputPath, code)) {
         // Standard output keeps its fixed lines; the reason goes to standard error.
         ConsoleErrorf("[ERROR] Failed to save \"%s\": %s\n", outputPath.c_str(),
-                     image.GetLastError());
+                      image.GetLastError());
         return 0;
     }
     return 1;

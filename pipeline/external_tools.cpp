@@ -52,12 +52,12 @@ bool RunTool(const char* name, const std::string& commandLine, const std::string
     if (outcome.timedOut) {
         unlink(outputPath.c_str());
         ConsoleErrorf("[ERROR] %s did not finish within %d seconds and was stopped.\n", name,
-                     kCommandTimeLimitMs / 1000);
+                      kCommandTimeLimitMs / 1000);
         return false;
     }
     if (outcome.started && FileExists(outputPath)) return true;
     ConsoleErrorf("[ERROR] %s %s.\n%s", name,
-                 outcome.started ? "wrote no result" : "could not be started", printed.c_str());
+                  outcome.started ? "wrote no result" : "could not be started", printed.c_str());
     if (!printed.empty() && printed.back() != '\n') ConsoleWrite(ConsoleStream::kErr, "\n");
     return false;
 }
@@ -237,12 +237,12 @@ int32_t RemoveBordersWith(const std::string& tool, const ToolOptions& options,
             ok = LoadImageFile(written, page);
             if (ok && !SaveExplained(page, outputPath, kFormatPdf)) {
                 ConsoleErrorf("[ERROR] Cannot write \"%s\": %s\n", outputPath.c_str(),
-                             page.GetLastError());
+                              page.GetLastError());
                 ok = false;
             }
         } else if (ok && !MoveFileReplacing(written, outputPath)) {
             ConsoleErrorf("[ERROR] Cannot write \"%s\": %s\n", outputPath.c_str(),
-                         std::strerror(errno));
+                          std::strerror(errno));
             ok = false;
         }
         unlink(written.c_str());

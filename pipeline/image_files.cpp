@@ -19,8 +19,8 @@ bool LoadImageFile(const std::string& path, RasterImage& image) {
     }
     if (image.Load(path.c_str(), code) && image.IsValid()) return true;
     ConsoleErrorf("%s\nerror loading %s\n",
-                 image.GetLastError()[0] ? image.GetLastError() : "cannot read the file",
-                 path.c_str());
+                  image.GetLastError()[0] ? image.GetLastError() : "cannot read the file",
+                  path.c_str());
     return false;
 }
 

@@ -41,7 +41,7 @@ std::string PageToTempFile(RasterImage& page) {
     const std::string path = MakeTempPath(".png");
     if (path.empty() || !SaveExplained(page, path, kFormatPng)) {
         ConsoleErrorf("[ERROR] Failed to save a temporary copy of the page: %s\n",
-                     page.GetLastError()[0] ? page.GetLastError() : "no temporary folder");
+                      page.GetLastError()[0] ? page.GetLastError() : "no temporary folder");
         if (!path.empty()) unlink(path.c_str());
         return "";
     }
@@ -50,7 +50,7 @@ std::string PageToTempFile(RasterImage& page) {
 
 void ReportSaveFailure(const PageSink& sink) {
     ConsoleErrorf("[ERROR] Failed to save \"%s\": %s\n", sink.FailedPath().c_str(),
-                 sink.LastError().c_str());
+                  sink.LastError().c_str());
 }
 
 // The loop over the pages: load, transform, write, one page at a time.
@@ -160,7 +160,7 @@ int32_t ProcessPages(ToolOptions& options, const std::string& inputPath,
     const int32_t total = totalPages;
     if (total > pageCount) {
         ConsolePrintf("[ERROR] \"%s\" has %d pages; only the first %d are processed.\n",
-                    inputPath.c_str(), total, pageCount);
+                      inputPath.c_str(), total, pageCount);
     }
     const bool cut = total > pageCount;
     const uint32_t code = ImageTypeFromExtension(outputPath);

@@ -187,7 +187,7 @@ bool RemoveLinesFromPage(RasterImage& page, const std::string& inputName, bool b
     if (boxObjects && work.GetBpp() < 24) work.IncreaseBpp(24);
     if (boxObjects && work.GetBpp() != 24) {
         ConsolePrintf("[ERROR] Failed to make a colour copy of \"%s\": %s\n", inputName.c_str(),
-                    work.GetLastError());
+                      work.GetLastError());
         return false;
     }
     const bool direct24 = work.GetBpp() == 24;

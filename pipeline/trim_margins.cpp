@@ -149,7 +149,7 @@ bool LocateBorderAndCrop(const ToolOptions& options, RasterImage& image, RasterI
             where = "a full color image";
         if (where) {
             ConsolePrintf("[Error] Failed to locate border [RGB(%02X,%02X,%02X)] in %s.\n",
-                        colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF, where);
+                          colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF, where);
             return false;
         }
     }
@@ -160,7 +160,7 @@ bool LocateBorderAndCrop(const ToolOptions& options, RasterImage& image, RasterI
         if (yDpi >= 1 && yDpi <= 9999) result.SetYDpi(yDpi);
     }
     ConsolePrintf("[%s] Locate border (%d, %d, %d, %d) from image.\n", cropped ? "OK" : "Error",
-                e.left, e.top, e.right, e.bottom);
+                  e.left, e.top, e.right, e.bottom);
     return cropped;
 }
 

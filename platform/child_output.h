@@ -9,7 +9,7 @@
 namespace sheetmend {
 
 class ChildOutput {
-public:
+  public:
     ChildOutput();
     ~ChildOutput();
     ChildOutput(const ChildOutput&) = delete;
@@ -21,7 +21,7 @@ public:
     // Moves what the program printed into the sink (standard output first).
     void Collect();
 
-private:
+  private:
     int out_ = -1;
     int err_ = -1;
 };

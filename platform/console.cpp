@@ -53,11 +53,17 @@ std::string ConsoleSink::Text(ConsoleStream stream) const {
     return all;
 }
 
-ConsoleCapture::ConsoleCapture(ConsoleSink& sink) : previous_(current) { current = &sink; }
+ConsoleCapture::ConsoleCapture(ConsoleSink& sink) : previous_(current) {
+    current = &sink;
+}
 
-ConsoleCapture::~ConsoleCapture() { current = previous_; }
+ConsoleCapture::~ConsoleCapture() {
+    current = previous_;
+}
 
-ConsoleSink* CurrentConsoleSink() { return current; }
+ConsoleSink* CurrentConsoleSink() {
+    return current;
+}
 
 void ConsoleWrite(ConsoleStream stream, std::string_view text) {
     if (current) {

@@ -16,7 +16,7 @@ enum class ConsoleStream { kOut = 1, kErr = 2 };
 
 // The console text of one pair, in printing order.
 class ConsoleSink {
-public:
+  public:
     void Append(ConsoleStream stream, std::string_view text);
     // Writes everything to the real standard output and error, in order,
     // and empties the sink.
@@ -25,7 +25,7 @@ public:
     // All the text of one stream, joined (for tests).
     std::string Text(ConsoleStream stream) const;
 
-private:
+  private:
     struct Chunk {
         ConsoleStream stream;
         std::string text;
@@ -35,13 +35,13 @@ private:
 
 // Sends this thread's console text to `sink` until destroyed (captures nest).
 class ConsoleCapture {
-public:
+  public:
     explicit ConsoleCapture(ConsoleSink& sink);
     ~ConsoleCapture();
     ConsoleCapture(const ConsoleCapture&) = delete;
     ConsoleCapture& operator=(const ConsoleCapture&) = delete;
 
-private:
+  private:
     ConsoleSink* previous_;
 };
 

@@ -15,13 +15,13 @@
 namespace sheetmend {
 
 class InterruptCleanup {
-public:
+  public:
     explicit InterruptCleanup(std::function<void()> cleanup);
     ~InterruptCleanup();
     InterruptCleanup(const InterruptCleanup&) = delete;
     InterruptCleanup& operator=(const InterruptCleanup&) = delete;
 
-private:
+  private:
     sigset_t previous_;
     std::thread watcher_;
 };

@@ -13,7 +13,8 @@ TEST(WorkerCount, APositiveNumberElseTheProcessors) {
     EXPECT_EQ(WorkerCount("3"), 3);
     EXPECT_EQ(WorkerCount("1"), 1);
     EXPECT_EQ(WorkerCount("99999"), 1024);
-    for (const char* ignored : {"0", "-2", "4x", "", "many"}) EXPECT_EQ(WorkerCount(ignored), online) << ignored;
+    for (const char* ignored : {"0", "-2", "4x", "", "many"})
+        EXPECT_EQ(WorkerCount(ignored), online) << ignored;
     EXPECT_EQ(WorkerCount(nullptr), online);
 }
 
@@ -22,8 +23,8 @@ TEST(MustRunSerially, WhereOnePairsStateReachesTheNext) {
         bool boxobjects, ocr, deskew, despeckle, serial;
     };
     const Case cases[] = {
-        {true, false, false, false, true},   {false, true, true, false, true},
-        {false, true, false, true, true},    {false, true, false, false, false},
+        {true, false, false, false, true}, {false, true, true, false, true},
+        {false, true, false, true, true},  {false, true, false, false, false},
         {false, false, true, true, false},
     };
     for (const Case& c : cases) {

@@ -12,9 +12,9 @@
 #include <regex>
 #include <sstream>
 
-#include "tests/support/source_root.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/image/codecs_pdf/pdf_test_support.h"
+#include "tests/support/source_root.h"
 
 namespace sheetmend::testing {
 namespace {

@@ -6,8 +6,8 @@
 // one folder must each get their own numbered file, none lost or
 // overwritten. The progress line appears on a terminal and nowhere else.
 #include <dirent.h>
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -48,9 +48,8 @@ std::string Comparable(const std::string& text) {
     static const std::regex run("/run[01]/");
     // Temporary names, which external programs print in their complaints.
     static const std::regex temporary("/sheetmend-[A-Za-z0-9]{6}/qrvx[0-9A-F]{4}");
-    return std::regex_replace(
-        std::regex_replace(std::regex_replace(text, ms, "Nms"), run, "/run/"), temporary,
-        "/temporary");
+    return std::regex_replace(std::regex_replace(std::regex_replace(text, ms, "Nms"), run, "/run/"),
+                              temporary, "/temporary");
 }
 
 // Page i of the folder: sizes, depths and drawings vary with i.
@@ -71,7 +70,7 @@ RasterImage MixedPage(int i) {
 }
 
 class ParallelBatch : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         folder_ = new ScratchDir;
         const std::string in = folder_->path() + "/in";
@@ -102,7 +101,8 @@ protected:
         // Pages of words for the engine: large type on white.
         const std::string words = folder_->path() + "/words";
         mkdir(words.c_str(), 0755);
-        const char* texts[] = {"ALPHA", "BRAVO", "DELTA", "GAMMA", "OSCAR", "TANGO", "VICTOR", "ZULU"};
+        const char* texts[] = {"ALPHA", "BRAVO", "DELTA",  "GAMMA",
+                               "OSCAR", "TANGO", "VICTOR", "ZULU"};
         for (int i = 0; i < 8; ++i) {
             RasterImage page(900, 400, 24);
             page.Clear(255);
@@ -199,11 +199,11 @@ TEST_F(ParallelBatch, EightProcessesNeverOverwriteEachOther) {
         const char* launcher;  // how the eight processes are started
         const char* extension;
     };
-    const Round kinds[] = {{"parallel", ".tif"}, {"background", ".png"}, {"parallel", ".pdf"},
-                           {"background", ".tif"}};
+    const Round kinds[] = {
+        {"parallel", ".tif"}, {"background", ".png"}, {"parallel", ".pdf"}, {"background", ".tif"}};
     for (const Round& kind : kinds) {
-        RunShell("cd '" + root + "' && rm -f single/* && '" + binary + "' -threshold 0 'in/*' single/x" +
-                 kind.extension + " > /dev/null");
+        RunShell("cd '" + root + "' && rm -f single/* && '" + binary +
+                 "' -threshold 0 'in/*' single/x" + kind.extension + " > /dev/null");
         const std::vector<std::string> expected = Listing(root + "/single");
         ASSERT_EQ(expected.size(), 5u) << ::testing::PrintToString(expected);
         for (int round = 0; round < 5; ++round) {
@@ -216,8 +216,8 @@ TEST_F(ParallelBatch, EightProcessesNeverOverwriteEachOther) {
                 launch = "parallel --will-cite -j8 -N0 \"SHEETMEND_JOBS=2 " + command +
                          "\" ::: 1 2 3 4 5 6 7 8";
             else
-                launch = "for i in 1 2 3 4 5 6 7 8; do SHEETMEND_JOBS=1 " + command +
-                         " & done; wait";
+                launch =
+                    "for i in 1 2 3 4 5 6 7 8; do SHEETMEND_JOBS=1 " + command + " & done; wait";
             RunShell("cd '" + root + "' && rm -rf shared && mkdir shared && " + launch);
             const std::vector<std::string> names = Listing(root + "/shared");
             ASSERT_EQ(names.size(), 40u);  // no file lost, no placeholder or temporary left
@@ -246,8 +246,8 @@ TEST_F(ParallelBatch, ProgressShowsOnATerminalOnly) {
     EXPECT_NE(screen.find("\r[10/10] files, "), std::string::npos) << screen;
     EXPECT_NE(screen.find(" pages/s, 0:00 left"), std::string::npos);
     EXPECT_EQ(screen.substr(screen.size() - 4), "\r\033[K") << "the line is cleared at the end";
-    const ProgramResult piped =
-        RunWithJobs("2", {"-threshold", "0", folder_->path() + "/in/p1*", root + "/pipe/x.tif"}, "");
+    const ProgramResult piped = RunWithJobs(
+        "2", {"-threshold", "0", folder_->path() + "/in/p1*", root + "/pipe/x.tif"}, "");
     EXPECT_EQ(piped.err, "");
     EXPECT_EQ(piped.out.find('\r'), std::string::npos);
     EXPECT_EQ(TimingLines(piped.out), 10);
@@ -261,12 +261,13 @@ TEST_F(ParallelBatch, AnInterruptedBatchLeavesOnlyWholeFiles) {
     ASSERT_EQ(RunShell("mkdir -p '" + root + "/in' '" + root + "/out'"), 0);
     RasterImage big = DrawColourPage(1700, 2400);
     SaveOrFail(big, root + "/in/p000.png");
-    ASSERT_EQ(RunShell("cd '" + root + "/in' && for i in $(seq 101 180); do ln p000.png p$i.png; done"),
-              0);
+    ASSERT_EQ(
+        RunShell("cd '" + root + "/in' && for i in $(seq 101 180); do ln p000.png p$i.png; done"),
+        0);
     const std::string binary = SheetmendBinary();
     const std::string out = root + "/out";
-    std::vector<std::string> args{"/usr/bin/env", "SHEETMEND_JOBS=2", binary, "-deskew2",
-                                  "-despeckle2", root + "/in/*", out + "/x.tif"};
+    std::vector<std::string> args{"/usr/bin/env", "SHEETMEND_JOBS=2", binary,        "-deskew2",
+                                  "-despeckle2",  root + "/in/*",     out + "/x.tif"};
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -280,7 +281,8 @@ TEST_F(ParallelBatch, AnInterruptedBatchLeavesOnlyWholeFiles) {
     // claimed or being written.
     auto written = [&] {
         size_t n = 0;
-        for (const std::string& name : Listing(out)) n += ReadFileBytes(out + "/" + name).size() > 0;
+        for (const std::string& name : Listing(out))
+            n += ReadFileBytes(out + "/" + name).size() > 0;
         return n;
     };
     for (int wait = 0; wait < 2000 && written() < 6; ++wait) usleep(10000);

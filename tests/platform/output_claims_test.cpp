@@ -69,7 +69,8 @@ TEST(ClaimFreeName, ThreadsClaimingOneNameEachGetTheirOwn) {
     Folder f;
     std::vector<std::string> names(16, f.path + "/same.pdf");
     std::vector<std::thread> threads;
-    for (std::string& name : names) threads.emplace_back([&name] { EXPECT_TRUE(ClaimFreeName(name)); });
+    for (std::string& name : names)
+        threads.emplace_back([&name] { EXPECT_TRUE(ClaimFreeName(name)); });
     for (std::thread& t : threads) t.join();
     EXPECT_EQ(std::set<std::string>(names.begin(), names.end()).size(), names.size());
     ReleaseAllClaims();

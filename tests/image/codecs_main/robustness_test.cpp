@@ -14,8 +14,8 @@
 
 #include "image/format_codes.h"
 #include "image/raster_image.h"
-#include "tests/support/source_root.h"
 #include "tests/image/codecs_main/codec_test_support.h"
+#include "tests/support/source_root.h"
 
 namespace sheetmend {
 namespace {

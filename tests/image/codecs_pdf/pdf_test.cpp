@@ -11,8 +11,8 @@
 #include "image/pdf_writer.h"
 #include "image/raster_image.h"
 #include "image/streams.h"
-#include "tests/support/source_root.h"
 #include "tests/image/codecs_pdf/pdf_test_support.h"
+#include "tests/support/source_root.h"
 #include "tests/support/test_images.h"
 
 namespace sheetmend::testing {

@@ -13,9 +13,9 @@
 
 #include "image/codecs/tiff_codec.h"
 #include "image/raster_image.h"
-#include "tests/support/source_root.h"
 #include "tests/image/codecs_tiff/tiff_test_support.h"
 #include "tests/support/mutation.h"
+#include "tests/support/source_root.h"
 #include "tests/support/test_images.h"
 
 namespace sheetmend::testing {

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "image/raster_image.h"
-#include "tests/support/source_root.h"
 #include "tests/support/external_tools.h"
 #include "tests/support/mutation.h"
+#include "tests/support/source_root.h"
 #include "tests/support/test_images.h"
 
 namespace sheetmend {
