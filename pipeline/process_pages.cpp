@@ -20,6 +20,7 @@
 #include "pipeline/remove_black_lines.h"
 #include "pipeline/trim_margins.h"
 #include "platform/console.h"
+#include "platform/paths.h"
 #include "platform/temp_files.h"
 
 namespace sheetmend {
@@ -35,11 +36,11 @@ enum class PageOutcome {
 
 using PageTransform = std::function<PageOutcome(RasterImage& page, int32_t number)>;
 
-// Writes the page to a new temporary PNG file for the tools that read files;
+// Writes the page to a new temporary PNG (or TIFF) file for the tools that read files;
 // "" when it cannot be written.
-std::string PageToTempFile(RasterImage& page) {
-    const std::string path = MakeTempPath(".png");
-    if (path.empty() || !SaveExplained(page, path, kFormatPng)) {
+std::string PageToTempFile(RasterImage& page, uint32_t code = kFormatPng) {
+    const std::string path = MakeTempPath(code == kFormatTiff ? ".tif" : ".png");
+    if (path.empty() || !SaveExplained(page, path, code)) {
         ConsoleErrorf("[ERROR] Failed to save a temporary copy of the page: %s\n",
                       page.GetLastError()[0] ? page.GetLastError() : "no temporary folder");
         if (!path.empty()) unlink(path.c_str());
@@ -132,15 +133,27 @@ PageOutcome LayoutOnePage(RasterImage& page, uint32_t outputCode) {
     return PageOutcome::kWrite;
 }
 
-PageOutcome BorderOnePage(const ToolOptions& options, RasterImage& page) {
-    const std::string file = PageToTempFile(page);
+PageOutcome BorderOnePage(const ToolOptions& options, RasterImage& page,
+                          const std::string& outputPath) {
+    // A page of a TIFF file goes to the converter as a TIFF page, as a file
+    // of one page would, so that it reads it as it reads that file.
+    const std::string file = PageToTempFile(page, kFormatTiff);
     if (file.empty()) return PageOutcome::kFailed;
-    const std::string result = MakeTempPath(".png");
+    // The converter writes the kind of file it writes for one page (a PNG
+    // when the output is a PDF), so that it chooses the same depth.
+    const bool pdf = ImageTypeFromExtension(outputPath) == kFormatPdf;
+    const std::string result = MakeTempPath(pdf ? ".png" : SplitPath(outputPath).ext);
+    // Loaded as a new image, as for one page: the codec options of the page
+    // as loaded (a Group 4 compression for a page the converter made grey)
+    // must not carry over to the converter's result.
+    RasterImage cleaned;
     const bool ok =
-        !result.empty() && RemoveBorders(options, file, result) && LoadImageFile(result, page);
+        !result.empty() && RemoveBorders(options, file, result) && LoadImageFile(result, cleaned);
     unlink(file.c_str());
     if (!result.empty()) unlink(result.c_str());
-    return ok ? PageOutcome::kWrite : PageOutcome::kFailed;
+    if (!ok) return PageOutcome::kFailed;
+    page.Transfer(cleaned);
+    return PageOutcome::kWrite;
 }
 
 }  // namespace
@@ -181,7 +194,9 @@ int32_t ProcessPages(ToolOptions& options, const std::string& inputPath,
     if (options.layout)
         return run(true, [&](RasterImage& page, int32_t) { return LayoutOnePage(page, code); });
     if (options.removeborder)
-        return run(true, [&](RasterImage& page, int32_t) { return BorderOnePage(options, page); });
+        return run(true, [&](RasterImage& page, int32_t) {
+            return BorderOnePage(options, page, outputPath);
+        });
     if (options.trimmargin) {
         const ColorRef colour = TrimColorFromText(options.trimcolor);
         return run(true, [&](RasterImage& page, int32_t) {

@@ -181,6 +181,9 @@ struct OperationCase {
     const char* name;
     std::vector<std::string> options;
     int status;  // for the whole file and for each page alone
+    // The page alone is coded by ImageMagick rather than by us, so its
+    // compression may differ.
+    bool foreignCoder = false;
 };
 
 const OperationCase kOperations[] = {
@@ -189,6 +192,7 @@ const OperationCase kOperations[] = {
     {"trimmargin", {"-trimmargin"}, 1},
     {"deskew2 despeckle2", {"-deskew2", "-despeckle2"}, 0},
     {"layout", {"-layout"}, 1},
+    {"removeborder", {"-removeborder"}, 1, true},
 };
 
 TEST_F(Pages, EveryOperationGivesEachPageItsSinglePageResultInOneTiff) {
@@ -224,6 +228,7 @@ TEST_F(Pages, EveryOperationGivesEachPageItsSinglePageResultInOneTiff) {
             EXPECT_TRUE(
                 SamePixels(LoadPage(dir.File("out.tif"), k), LoadOrFail(dir.File("alone.tif"))));
             // Each page is coded by its own depth, as the single page is.
+            if (op.foreignCoder) continue;
             const std::vector<std::string> aloneDir = TiffDirectories(dir.File("alone.tif"));
             ASSERT_EQ(aloneDir.size(), 1u);
             const size_t c = aloneDir[0].find("Compression Scheme: ");
