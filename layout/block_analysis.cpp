@@ -1001,19 +1001,18 @@ void NarrowGroups(std::vector<Group>& groups, const AnalysisRegion& blk, bool ho
     DropEmpty(groups);
 }
 
-void StackedMerge(std::vector<Group>& groups, std::vector<TextRecord>& list) {
+// Walks each group's records in order, joining a record into the one before
+// it while `joins` says so (`absorb` widens the box), and adds the results.
+template <typename Joins, typename Absorb>
+void MergeRuns(std::vector<Group>& groups, std::vector<TextRecord>& list, Joins joins,
+               Absorb absorb) {
     for (Group& g : groups) {
         if (g.records.empty()) continue;
         TextRecord p = g.records[0];
         for (size_t i = 1; i < g.records.size(); ++i) {
             const TextRecord& q = g.records[i];
-            const bool joins =
-                q.y0 - p.y1 < 40 && ((IsSimilar(p.x0, q.x0) && IsSimilar(p.x1, q.x1)) ||
-                                     WithinHorizontally(p, q) || WithinHorizontally(q, p));
-            if (joins) {
-                p.y1 = std::max(p.y1, q.y1);
-                p.x0 = std::min(p.x0, q.x0);
-                p.x1 = std::max(p.x1, q.x1);
+            if (joins(p, q)) {
+                absorb(p, q);
                 p.lines += q.lines;
             } else {
                 AddRecord(list, p);
@@ -1026,29 +1025,32 @@ void StackedMerge(std::vector<Group>& groups, std::vector<TextRecord>& list) {
     DropEmpty(groups);
 }
 
+void StackedMerge(std::vector<Group>& groups, std::vector<TextRecord>& list) {
+    MergeRuns(
+        groups, list,
+        [](const TextRecord& p, const TextRecord& q) {
+            return q.y0 - p.y1 < 40 && ((IsSimilar(p.x0, q.x0) && IsSimilar(p.x1, q.x1)) ||
+                                        WithinHorizontally(p, q) || WithinHorizontally(q, p));
+        },
+        [](TextRecord& p, const TextRecord& q) {
+            p.y1 = std::max(p.y1, q.y1);
+            p.x0 = std::min(p.x0, q.x0);
+            p.x1 = std::max(p.x1, q.x1);
+        });
+}
+
 void SideBySideMerge(std::vector<Group>& groups, std::vector<TextRecord>& list) {
-    for (Group& g : groups) {
-        if (g.records.empty()) continue;
-        TextRecord p = g.records[0];
-        for (size_t i = 1; i < g.records.size(); ++i) {
-            const TextRecord& q = g.records[i];
-            const bool joins =
-                p.x0 - q.x1 < 40 && ((IsSimilar(p.y0, q.y0) && IsSimilar(p.y1, q.y1)) ||
-                                     WithinVertically(p, q) || WithinVertically(q, p));
-            if (joins) {
-                p.x0 = std::min(p.x0, q.x0);
-                p.y0 = std::min(p.y0, q.y0);
-                p.y1 = std::max(p.y1, q.y1);
-                p.lines += q.lines;
-            } else {
-                AddRecord(list, p);
-                p = q;
-            }
-        }
-        AddRecord(list, p);
-        g.records.clear();
-    }
-    DropEmpty(groups);
+    MergeRuns(
+        groups, list,
+        [](const TextRecord& p, const TextRecord& q) {
+            return p.x0 - q.x1 < 40 && ((IsSimilar(p.y0, q.y0) && IsSimilar(p.y1, q.y1)) ||
+                                        WithinVertically(p, q) || WithinVertically(q, p));
+        },
+        [](TextRecord& p, const TextRecord& q) {
+            p.x0 = std::min(p.x0, q.x0);
+            p.y0 = std::min(p.y0, q.y0);
+            p.y1 = std::max(p.y1, q.y1);
+        });
 }
 
 }  // namespace
