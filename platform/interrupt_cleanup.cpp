@@ -1,8 +1,7 @@
 #include "platform/interrupt_cleanup.h"
 
 #include <pthread.h>
-
-#include <atomic>
+#include <unistd.h>
 
 namespace sheetmend {
 
@@ -19,18 +18,31 @@ sigset_t Watched() {
 
 // SIGUSR2 sent by the destructor only wakes the watcher up to leave.
 constexpr int kLeave = SIGUSR2;
+// SIGPIPE goes to the thread that wrote, not to whoever waits for it, so its
+// handler passes it on to the watcher as SIGUSR1 (kill is safe in a handler).
+constexpr int kPipeRelay = SIGUSR1;
+
+void RelayBrokenPipe(int) {
+    kill(getpid(), kPipeRelay);
+}
 
 }  // namespace
 
 InterruptCleanup::InterruptCleanup(std::function<void()> cleanup) {
     sigset_t set = Watched();
     sigaddset(&set, kLeave);
+    sigaddset(&set, kPipeRelay);
+    struct sigaction relay = {};
+    relay.sa_handler = RelayBrokenPipe;
+    sigemptyset(&relay.sa_mask);
+    sigaction(SIGPIPE, &relay, &previousPipe_);
     // Blocked here before any worker starts, so every thread inherits it and
     // only the watcher receives the signals.
     pthread_sigmask(SIG_BLOCK, &set, &previous_);
     watcher_ = std::thread([set, cleanup = std::move(cleanup)] {
         int signal = 0;
         if (sigwait(&set, &signal) != 0 || signal == kLeave) return;
+        if (signal == kPipeRelay) signal = SIGPIPE;  // standard output was closed
         cleanup();
         // Ends the process the way the signal would have.
         struct sigaction fallback = {};
@@ -47,6 +59,7 @@ InterruptCleanup::InterruptCleanup(std::function<void()> cleanup) {
 InterruptCleanup::~InterruptCleanup() {
     pthread_kill(watcher_.native_handle(), kLeave);
     watcher_.join();
+    sigaction(SIGPIPE, &previousPipe_, nullptr);
     // A signal that came after the watcher left stays pending until here and
     // then acts as usual.
     pthread_sigmask(SIG_SETMASK, &previous_, nullptr);

@@ -1,4 +1,5 @@
-// Ending a run cleanly when it is interrupted (Ctrl-C, SIGTERM, SIGHUP).
+// Ending a run cleanly when it is interrupted (Ctrl-C, SIGTERM, SIGHUP) or
+// its standard output is closed (SIGPIPE, as when piped into `head`).
 // While an InterruptCleanup lives, those signals are taken by a thread of its
 // own, which runs the cleanup (removing the empty placeholders of claimed
 // output names and the temporary folder) and then lets the signal end the
@@ -23,6 +24,7 @@ class InterruptCleanup {
 
   private:
     sigset_t previous_;
+    struct sigaction previousPipe_;
     std::thread watcher_;
 };
 
