@@ -190,25 +190,23 @@ void SplitBlocksAroundBox(Segmenter& s, const Box& box, int32_t* above, int32_t*
 }
 
 void CutBlocksBySeparators(Segmenter& s) {
-    for (const RuleLine& line : s.horizontalSeparators) {
-        ReplaceSplitBlocks(
-            s.blocks, [&](const PageBlock& b) { return !b.isTable && StrictlyOverlaps(b, line); },
-            [&](PageBlock& b, std::vector<PageBlock>& pieces) {
-                return SplitByHorizontalLine(s, line, b, pieces);
-            });
-        s.usedLines.insert(s.usedLines.begin(), line);
-    }
-    s.horizontalSeparators.clear();
+    // Every block a separator crosses (tables aside) is split by it; the
+    // separator then counts as used.
+    auto cutBy = [&s](std::vector<RuleLine>& separators, auto split) {
+        for (const RuleLine& line : separators) {
+            ReplaceSplitBlocks(
+                s.blocks,
+                [&](const PageBlock& b) { return !b.isTable && StrictlyOverlaps(b, line); },
+                [&](PageBlock& b, std::vector<PageBlock>& pieces) {
+                    return split(s, line, b, pieces);
+                });
+            s.usedLines.insert(s.usedLines.begin(), line);
+        }
+        separators.clear();
+    };
+    cutBy(s.horizontalSeparators, SplitByHorizontalLine);
     MergeSideBySide(s.blocks);
-    for (const RuleLine& line : s.verticalSeparators) {
-        ReplaceSplitBlocks(
-            s.blocks, [&](const PageBlock& b) { return !b.isTable && StrictlyOverlaps(b, line); },
-            [&](PageBlock& b, std::vector<PageBlock>& pieces) {
-                return SplitByVerticalLine(s, line, b, pieces);
-            });
-        s.usedLines.insert(s.usedLines.begin(), line);
-    }
-    s.verticalSeparators.clear();
+    cutBy(s.verticalSeparators, SplitByVerticalLine);
     PlaceTables(s);
     MergeStacked(s.blocks);
     MergeSideBySide(s.blocks);
