@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <sstream>
 
@@ -339,7 +340,9 @@ TEST_F(Ocr, BrokenOrMissingResultsAreReportedAndTheBatchGoesOn) {
         << r.out;
 
     // A result that is not XML: reported with the parser's words, left where
-    // it is (the second call still finds the first file), no box files.
+    // it is (the second call still finds the first file), no box files. The
+    // second call follows the first only when the files run one after another.
+    setenv("SHEETMEND_JOBS", "1", 1);
     const std::string bad = "<html><body><span class='ocr_word' title='bbox 1 2 3 4'>";
     WriteFileBytes(bin + "/hocr", std::vector<uint8_t>(bad.begin(), bad.end()));
     std::remove((bin + "/lastbase").c_str());
