@@ -8,7 +8,7 @@
 #include "cli/pair_run.h"
 #include "cli/parallel_batch.h"
 #include "cli/progress_line.h"
-#include "pipeline/page_files.h"
+#include "pipeline/page_source.h"
 #include "platform/glob.h"
 #include "platform/interrupt_cleanup.h"
 #include "platform/output_claims.h"

@@ -15,7 +15,7 @@
 
 #include "cli/pair_run.h"
 #include "ocr/hocr.h"
-#include "pipeline/page_files.h"
+#include "pipeline/page_source.h"
 #include "platform/console.h"
 
 namespace sheetmend {

@@ -63,18 +63,6 @@ std::vector<LayoutBlock> ReportLayout(PageBitmap& page) {
     return blocks;
 }
 
-int32_t RunLayoutAnalysis(const std::string& inputPath, const std::string& outputPath) {
-    std::unique_ptr<PageBitmap> page = LoadPageBitmap(inputPath);
-    if (!page) {
-        ConsolePrintf("[ERROR] Failed to load \"%s\" file.\n", inputPath.c_str());
-        return 0;
-    }
-    const std::vector<LayoutBlock> blocks = ReportLayout(*page);
-    page.reset();
-    DrawLayout(inputPath, outputPath, blocks);
-    return 1;
-}
-
 void DrawBlocks(RasterImage& image, const std::vector<LayoutBlock>& blocks) {
     image.IncreaseBpp(24);
     const int32_t H = static_cast<int32_t>(image.GetHeight());
@@ -92,24 +80,6 @@ void DrawBlocks(RasterImage& image, const std::vector<LayoutBlock>& blocks) {
             image.DrawString(b.x1, b.y0, label, RgbQuad{0, 0, 255, 0}, "Arial", 0, 0, false, false,
                              false);
     }
-}
-
-int32_t DrawLayout(const std::string& inputPath, const std::string& outputPath,
-                   const std::vector<LayoutBlock>& blocks) {
-    if (blocks.empty()) return 0;
-    RasterImage image;
-    if (!image.Load(inputPath.c_str(), kFormatUnknown)) {
-        ConsolePrintf("[ERROR] Failed to load \"%s\" file.\n", inputPath.c_str());
-        return 0;
-    }
-    const uint32_t type = ImageTypeFromExtension(outputPath);
-    if (type == 0) {
-        ConsolePrintf("'%s' is an unknown image format.\n", outputPath.c_str());
-        return 0;
-    }
-    DrawBlocks(image, blocks);
-    PrepareForOutputFormat(image, type);
-    return image.Save(outputPath.c_str(), type) ? 1 : 0;
 }
 
 }  // namespace sheetmend

@@ -28,18 +28,4 @@ void CleanPageBitmap(PageBitmap& page, bool despeckle, int32_t speckleSize, bool
     }
 }
 
-int32_t CleanPage(const std::string& inputPath, const std::string& outputPath, bool despeckle,
-                  int32_t speckleSize, bool deskew) {
-    if (!despeckle && !deskew) return 0;
-    std::unique_ptr<PageBitmap> page = LoadPageBitmap(inputPath);
-    if (!page) {
-        ConsolePrintf("[ERROR] Failed to load \"%s\" file.\n", inputPath.c_str());
-        return 0;
-    }
-    CleanPageBitmap(*page, despeckle, speckleSize, deskew);
-    const int32_t saved = SavePageBitmap(page.get(), outputPath);
-    ReleasePageBitmap(*page);
-    return saved;
-}
-
 }  // namespace sheetmend

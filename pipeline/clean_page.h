@@ -11,13 +11,6 @@
 
 namespace sheetmend {
 
-// Runs the despeckle and/or the deskew on the page of inputPath and saves it
-// to outputPath. 0 when neither step is asked for, the page cannot be loaded
-// ("[ERROR] Failed to load ..." is printed) or the page could not be saved;
-// 1 when the cleaned page was saved. speckleSize 0 or below means 20.
-int32_t CleanPage(const std::string& inputPath, const std::string& outputPath, bool despeckle,
-                  int32_t speckleSize, bool deskew);
-
 // The cleaning of a page in memory: the despeckle, then the deskew, each
 // when asked for.
 void CleanPageBitmap(PageBitmap& page, bool despeckle, int32_t speckleSize, bool deskew);

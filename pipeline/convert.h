@@ -1,5 +1,5 @@
-// The plain conversion: load, apply the conversion options in their fixed
-// order, prepare for the output format, save.
+// The plain conversion of a page: the conversion options in their fixed
+// order, then the preparation for the output format.
 #pragma once
 
 #include <cstdint>
@@ -10,15 +10,6 @@
 namespace sheetmend {
 
 class RasterImage;
-
-// Checks both extensions, works from a temporary copy when input and output
-// are the same file, then ConvertImage. 1 or 0.
-int32_t ConvertFile(const ToolOptions& options, const std::string& inputPath,
-                    const std::string& outputPath);
-
-// Loads (format detected from the content), converts and saves. 1 or 0.
-int32_t ConvertImage(const ToolOptions& options, const std::string& inputPath,
-                     const std::string& outputPath);
 
 // The conversion of a page in memory: the conversion options, the external
 // deskew step when asked for, and the preparation for format outputCode.

@@ -44,18 +44,4 @@ void PrepareForFileFormat(RasterImage& image, uint32_t code) {
     if (code == kFormatJpeg || code == kFormatGif) PrepareForOutputFormat(image, code);
 }
 
-bool SaveImageFile(const std::string& path, RasterImage& image) {
-    const uint32_t code = ImageTypeFromExtension(path);
-    if (code == kFormatUnknown) {
-        ConsoleErrorf("unknown extension for %s\n", path.c_str());
-        return false;
-    }
-    // JPEG and GIF need the same preparation as in the plain conversion; the
-    // other formats take the page as it is, with its own codec options.
-    PrepareForFileFormat(image, code);
-    if (SaveExplained(image, path, code)) return true;
-    ConsoleErrorf("%s\nerror saving %s\n", image.GetLastError(), path.c_str());
-    return false;
-}
-
 }  // namespace sheetmend

@@ -14,14 +14,11 @@ class RasterImage;
 // when the extension names none. True when the image holds a page afterwards.
 bool LoadImageFile(const std::string& path, RasterImage& image);
 
-// Saves in the format the extension names, after the preparation that format
-// needs: JPEG takes the options of the page's own format without greyscale
-// output and at least 24 bits; GIF takes at most 8 bits (4-bit pages become
-// 1 bit) and run-length coding (as PrepareForOutputFormat). False, with a
-// message, for an unknown extension or a failed save.
-bool SaveImageFile(const std::string& path, RasterImage& image);
-
-// The preparation SaveImageFile gives a page for format `code`.
+// The preparation a page gets before it is saved as format `code` after an
+// operation that keeps the page's own codec options: JPEG takes the options
+// of the page's own format without greyscale output and at least 24 bits;
+// GIF takes at most 8 bits (4-bit pages become 1 bit) and run-length coding
+// (as PrepareForOutputFormat); other formats take the page as it is.
 void PrepareForFileFormat(RasterImage& image, uint32_t code);
 
 // Saves `image` as format `code`; on failure its lastError says why, also when

@@ -16,30 +16,6 @@
 
 namespace sheetmend {
 
-int32_t CountInputPages(const std::string& path, int32_t* totalPages) {
-    if (totalPages) *totalPages = 1;
-    if (ImageTypeFromContent(path.c_str()) != kFormatTiff) return 1;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return 0;
-    // Only the directory chain and the first page's dimensions are read.
-    TiffImage probe;
-    probe.SetEscape(-1);
-    probe.Decode(f);
-    std::fclose(f);
-    const int32_t total = probe.GetNumFrames() > 0 ? probe.GetNumFrames() : 1;
-    if (totalPages) *totalPages = total;
-    return total > kMaxInputPages ? kMaxInputPages : total;
-}
-
-bool LoadInputPage(const std::string& path, int32_t index, RasterImage& page) {
-    page.SetFrame(index);
-    if (!page.Load(path.c_str(), kFormatUnknown) || !page.IsValid()) return false;
-    // From here on the page is a page like any other, as if read alone.
-    page.SetFrame(0);
-    page.SetNumFrames(1);
-    return true;
-}
-
 std::string NumberedPagePath(const std::string& outputPath, int32_t pageNumber) {
     if (pageNumber <= 1) return outputPath;
     const PathParts parts = SplitPath(outputPath);
@@ -76,6 +52,8 @@ bool PageSink::Open(const std::string& outputPath, uint32_t code, int32_t pageCo
     outputPath_ = outputPath;
     code_ = code;
     pageCount_ = pageCount;
+    // One page is saved as the file of one image it has always been.
+    if (pageCount <= 1) return true;
     if (code == kFormatPdf) {
         pdf_ = std::make_unique<PdfWriter>();
         if (!pdf_->Open(outputPath.c_str())) return Fail(outputPath, pdf_->GetLastError());

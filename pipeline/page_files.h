@@ -1,11 +1,8 @@
-// The pages of an input file and where the pages of a result go.
-//
-// A TIFF file holds one page per image directory; every other format holds
-// one page (its first image). Pages are read one at a time by their index,
-// so a file of many pages never has more than one of them in memory.
+// Where the pages of a result go.
 //
 // A PageSink writes the result pages of one input file, by the output's
-// format: all pages into one multi-page TIFF (one directory per page, each
+// format. A result of one page is saved as a file of its own, exactly as
+// any single image is. Several pages go all into one multi-page TIFF (one directory per page, each
 // marked as a page with its number and name) or one PDF, and for formats that
 // hold a single image, page 1 under the output name and page k from 2 on as
 // "<name>-<k>.<ext>" beside it. TIFF and PDF documents reach their target
@@ -23,20 +20,6 @@ namespace sheetmend {
 class PdfWriter;
 class RasterImage;
 class TiffImage;
-
-// The most pages read from one file: a directory chain that is damaged or
-// absurdly long is cut here, so that it can neither run for ever nor fill
-// the memory with pages.
-inline constexpr int32_t kMaxInputPages = 1000;
-
-// The number of pages of the file: the directory count of a file whose
-// content is TIFF (at most kMaxInputPages), 1 for any other readable file, 0
-// when the file cannot be opened. `totalPages` (when given) receives the
-// count before the limit.
-int32_t CountInputPages(const std::string& path, int32_t* totalPages = nullptr);
-
-// Loads page `index` (from 0) of the file; false when it cannot be decoded.
-bool LoadInputPage(const std::string& path, int32_t index, RasterImage& page);
 
 // The name of result page `pageNumber` (from 1) for formats of one image:
 // the output name itself for page 1, "<name>-<k>.<ext>" for page k.

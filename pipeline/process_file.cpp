@@ -1,21 +1,12 @@
 #include "pipeline/process_file.h"
 
-#include <sys/stat.h>
-
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 
-#include "layout/layout_report.h"
-#include "ocr/engine_runner.h"
-#include "pipeline/clean_page.h"
-#include "pipeline/convert.h"
-#include "pipeline/external_tools.h"
-#include "pipeline/page_files.h"
+#include "pipeline/page_source.h"
 #include "pipeline/process_pages.h"
-#include "pipeline/remove_black_lines.h"
-#include "pipeline/trim_margins.h"
-#include "platform/temp_files.h"
+#include "platform/console.h"
 
 namespace sheetmend {
 
@@ -42,42 +33,13 @@ uint32_t TrimColorFromText(const std::string& text) {
 
 int32_t ProcessFile(ToolOptions& options, const std::string& inputPath,
                     const std::string& outputPath) {
-    struct stat st;
-    if (stat(inputPath.c_str(), &st) != 0) return 0;
-
-    // A file of several pages runs the operation page by page; a file of
-    // one page takes the operation's own path, exactly as before.
-    int32_t totalPages = 1;
-    const int32_t pages = CountInputPages(inputPath, &totalPages);
-    if (UsePageLoop(options, inputPath, outputPath, pages))
-        return ProcessPages(options, inputPath, outputPath, pages, totalPages);
-
-    if (options.ocr) {
-        // With -deskew or -despeckle the engine reads a cleaned one-bit copy
-        // of the page; the bit count stays 1 for the rest of the batch.
-        std::string page = inputPath;
-        if (options.deskew || options.despeckle) {
-            const std::string cleaned = MakeTempPath(".png");
-            options.bitcount = 1;
-            if (!cleaned.empty() && ConvertFile(options, inputPath, cleaned)) page = cleaned;
-        }
-        return ocr::RunOcr(page, outputPath, 0, options);
-    }
-    if (options.deskew2 || options.despeckle2) {
-        // The pair counts as not done whatever the cleaning gave.
-        CleanPage(inputPath, outputPath, options.despeckle2 != 0, options.specklesize,
-                  options.deskew2 != 0);
+    PageSource source;
+    if (!source.Open(inputPath)) {
+        ConsolePrintf("[ERROR] Cannot open \"%s\": %s\n", inputPath.c_str(),
+                      source.Error().c_str());
         return 0;
     }
-    if (options.layout) return RunLayoutAnalysis(inputPath, outputPath);
-    if (options.removeborder) return RemoveBorders(options, inputPath, outputPath);
-    if (options.trimmargin)
-        return TrimMargins(options, inputPath, outputPath, TrimColorFromText(options.trimcolor));
-    if (options.boxobjects || options.removelongline >= 0 || options.removeshortline > 0)
-        return RemoveBlackLines(inputPath, outputPath, options.boxobjects != 0,
-                                options.removelongline, options.removeshortline);
-    if (HasConversionOptions(options)) return ConvertFile(options, inputPath, outputPath);
-    return 0;
+    return ProcessPages(options, source, outputPath);
 }
 
 }  // namespace sheetmend

@@ -1,12 +1,15 @@
-// Running the selected operation over every page of a file of several pages.
+// The one path of every input: the pages of a PageSource go one at a time
+// through the operation's page step and into a PageSink for the output.
 //
-// Each operation is a transform of one page in memory (ConvertPage,
-// LocateBorderAndCrop, RemoveLinesFromPage, CleanPageBitmap, ReportLayout
-// with DrawBlocks, and the OCR and border tools through a temporary file of
-// the page). The loop loads one page at a time, prints "[Message] Page k of
-// n" before the page's own messages, runs the transform and hands the result
-// to a PageSink; a page that cannot be decoded is reported and the others go
-// on.
+// A page step is the operation on one page in memory (the conversion,
+// margin trimming, line removal, the own deskew and despeckle, the layout
+// report, border removal and OCR through their programs). An input of
+// several pages prints "[Message] Page k of n" before each page's messages;
+// a page that cannot be read is reported and the others go on, and a page
+// whose operation fails is written unchanged, so that page k of the result
+// stays page k of the input. An input of one page gives exactly what the
+// operation has always given for a file: the same messages, the same
+// result, and no output when the operation fails.
 #pragma once
 
 #include <cstdint>
@@ -16,19 +19,12 @@
 
 namespace sheetmend {
 
-// True when the multi-page loop takes this input: it has several pages and
-// the operation can write them (known input and output formats where the
-// operation needs them). Otherwise the input goes through the operation's
-// single-page path, which reads its first page exactly as it always has.
-bool UsePageLoop(const ToolOptions& options, const std::string& inputPath,
-                 const std::string& outputPath, int32_t pageCount);
+class PageSource;
 
-// Runs the operation on each of the `pageCount` pages of inputPath, a file
-// of `totalPages` pages (more when its count was cut to kMaxInputPages; the
-// pair then fails with a message naming the count). 1 when every page was
-// processed and written, else 0 (the program's own deskew and despeckle
-// always give 0, as for one page).
-int32_t ProcessPages(ToolOptions& options, const std::string& inputPath,
-                     const std::string& outputPath, int32_t pageCount, int32_t totalPages);
+// Runs the operation the options select on every page of `source`. 1 when
+// every page was processed and written, else 0 (the own deskew and
+// despeckle always give 0, and OCR always 1, whatever became of the pages).
+// May set options.bitcount to 1 for the rest of the batch (OCR with deskew).
+int32_t ProcessPages(ToolOptions& options, PageSource& source, const std::string& outputPath);
 
 }  // namespace sheetmend

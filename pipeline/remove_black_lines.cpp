@@ -250,26 +250,4 @@ bool RemoveLinesFromPage(RasterImage& page, const std::string& inputName, bool b
     return true;
 }
 
-int32_t RemoveBlackLines(const std::string& inputPath, const std::string& outputPath,
-                         bool boxObjects, int32_t longLine, int32_t shortLine) {
-    if (inputPath.empty() || outputPath.empty()) return 0;
-    if (ImageTypeFromExtension(inputPath) == kFormatUnknown) {
-        ConsolePrintf("'%s' is an unknown image format.\n", inputPath.c_str());
-        return 0;
-    }
-    const uint32_t outputCode = ImageTypeFromExtension(outputPath);
-    if (outputCode == kFormatUnknown) {
-        ConsolePrintf("'%s' is an unknown image format.\n", outputPath.c_str());
-        return 0;
-    }
-    RasterImage page;
-    if (!page.Load(inputPath.c_str(), kFormatUnknown)) {
-        ConsolePrintf("[ERROR] Failed to load \"%s\" file.\n", inputPath.c_str());
-        return 0;
-    }
-    RasterImage work;
-    if (!RemoveLinesFromPage(page, inputPath, boxObjects, longLine, shortLine, work)) return 0;
-    return work.Save(outputPath.c_str(), outputCode) ? 1 : 0;
-}
-
 }  // namespace sheetmend

@@ -46,9 +46,4 @@ ObjectRect ComponentBounds(const InkObjects& objects, size_t object);
 bool RemoveLinesFromPage(RasterImage& page, const std::string& inputName, bool boxObjects,
                          int32_t longLine, int32_t shortLine, RasterImage& work);
 
-// The operation behind -removelongline, -removeshortline and -boxobjects.
-// Returns 1 when the output file was written, else 0.
-int32_t RemoveBlackLines(const std::string& inputPath, const std::string& outputPath,
-                         bool boxObjects, int32_t longLine, int32_t shortLine);
-
 }  // namespace sheetmend

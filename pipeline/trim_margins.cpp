@@ -164,13 +164,4 @@ bool LocateBorderAndCrop(const ToolOptions& options, RasterImage& image, RasterI
     return cropped;
 }
 
-int32_t TrimMargins(const ToolOptions& options, const std::string& inputPath,
-                    const std::string& outputPath, ColorRef colour) {
-    RasterImage image;
-    if (!LoadImageFile(inputPath, image)) return 0;
-    RasterImage result;
-    if (!LocateBorderAndCrop(options, image, result, colour)) return 0;
-    return SaveImageFile(outputPath, result) ? 1 : 0;
-}
-
 }  // namespace sheetmend

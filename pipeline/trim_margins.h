@@ -9,12 +9,6 @@
 
 namespace sheetmend {
 
-// Loads the page, finds its margins of `colour` (a colour reference,
-// 0x00BBGGRR) and saves the rectangle inside them under outputPath in the
-// format its extension names. 1 when the trimmed page was saved, else 0.
-int32_t TrimMargins(const ToolOptions& options, const std::string& inputPath,
-                    const std::string& outputPath, ColorRef colour);
-
 // Finds the margins of `image` and puts the page inside them, cut from an
 // unchanged copy and at the page's own resolution, into `result`. `image`
 // itself is made black and white on the way. Prints the location line (and

@@ -7,8 +7,10 @@ namespace sheetmend::testing {
 namespace {
 
 class Convert : public ::testing::Test {
-protected:
-    ProgramResult Run(const std::vector<std::string>& args) { return RunSheetmend(args, dir.path()); }
+  protected:
+    ProgramResult Run(const std::vector<std::string>& args) {
+        return RunSheetmend(args, dir.path());
+    }
     ScratchDir dir;
 };
 
@@ -90,13 +92,16 @@ TEST_F(Convert, ErrorMessagesNameTheFile) {
     // PDF is written, never read: a .pdf input is refused, a .txt output too.
     ASSERT_TRUE(WriteFileBytes(dir.File("in.pdf"), {'%', 'P', 'D', 'F'}));
     r = Run({"-flip", "in.pdf", "o.png"});
-    EXPECT_NE(r.out.find("[ERROR] \"" + dir.File("in.pdf") + "\" is not a valid input image file.\n"),
-              std::string::npos);
+    EXPECT_NE(
+        r.out.find("[ERROR] \"" + dir.File("in.pdf") + "\" is not a valid input image file.\n"),
+        std::string::npos);
     r = Run({"-flip", "p.png", "o.txt"});
-    EXPECT_NE(r.out.find("[ERROR] \"" + dir.File("o.txt") + "\" is not a valid output image file.\n"),
-              std::string::npos);
+    EXPECT_NE(
+        r.out.find("[ERROR] \"" + dir.File("o.txt") + "\" is not a valid output image file.\n"),
+        std::string::npos);
     r = Run({"-flip", "p.png", "o.pbm"});
-    EXPECT_NE(r.out.find("'" + dir.File("o.pbm") + "' is an unknown image format.\n"), std::string::npos);
+    EXPECT_NE(r.out.find("'" + dir.File("o.pbm") + "' is an unknown image format.\n"),
+              std::string::npos);
     EXPECT_EQ(r.status, 0);
 }
 
@@ -106,7 +111,8 @@ TEST_F(Convert, CorruptInputFailsAndTheBatchGoesOn) {
     SaveOrFail(page, dir.File("in/b.png"));
     ASSERT_TRUE(WriteFileBytes(dir.File("in/a.png"), {0x89, 'P', 'N', 'G', 1, 2, 3}));
     ProgramResult r = Run({"-flip", "in/*.png", "out.png"});
-    EXPECT_NE(r.out.find("[ERROR] Failed to load \"in/a.png\" file.\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("[ERROR] Failed to load \"in/a.png\" file.\n"), std::string::npos)
+        << r.out;
     EXPECT_EQ(r.status, 1);  // the last pair succeeded
     // The output pattern gives folder and extension; each output is named after its input.
     EXPECT_FALSE(Exists(dir.File("a.png")));
@@ -133,12 +139,22 @@ TEST_F(Convert, BrokenFilesAndOddNamesNeverCrash) {
     ASSERT_EQ(chmod(dir.File("secret.png").c_str(), 0), 0);
     ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
     ProgramResult locked =
-        geteuid() == 0 ? RunProgram("/usr/bin/setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups",
-                                                         SheetmendBinary(), "-flip", dir.File("secret.png"),
-                                                         dir.File("o.png")})
-                       : Run({"-flip", "secret.png", "o.png"});
+        geteuid() == 0
+            ? RunProgram("/usr/bin/setpriv",
+                         {"--reuid=65534", "--regid=65534", "--clear-groups", SheetmendBinary(),
+                          "-flip", dir.File("secret.png"), dir.File("o.png")})
+            : Run({"-flip", "secret.png", "o.png"});
     EXPECT_EQ(locked.status, 0) << locked.out << locked.err;
-    EXPECT_NE(locked.out.find("[ERROR] Failed to load"), std::string::npos) << locked.out << locked.err;
+    EXPECT_NE(locked.out.find("[ERROR] Cannot open \"" + dir.File("secret.png") +
+                              "\": Permission denied\n"),
+              std::string::npos)
+        << locked.out << locked.err;
+    // A name that is not there says so, and the file counts as failed.
+    ProgramResult missing = Run({"-flip", "missing.png", "o.png"});
+    EXPECT_EQ(missing.status, 0);
+    EXPECT_NE(missing.out.find("[ERROR] Cannot open \"missing.png\": No such file or directory\n"),
+              std::string::npos)
+        << missing.out;
 
     // A folder named like an image is a folder: its files (none here) are the batch.
     EXPECT_EQ(Run({"-flip", "folder.png", "o.png"}).status, 254);

@@ -330,6 +330,39 @@ TEST_F(Pages, ADamagedPageIsReportedAndTheOthersAreStillWritten) {
     }
 }
 
+TEST_F(Pages, APageWhoseOperationFailsKeepsItsPlaceUnchanged) {
+    // Three pages without a black margin, then a framed one: trimming fails
+    // on the first three, and the result still has four pages.
+    std::string list;
+    for (int k = 0; k < 3; ++k) {
+        RasterImage plain(300 + 10 * k, 200, 24);
+        plain.Clear(255);
+        plain.DrawString(20, 120, "PLAIN", RgbQuad{0, 0, 0, 0}, "Arial", 60);
+        SaveOrFail(plain, dir.File("plain" + std::to_string(k) + ".tif"));
+        list += " '" + dir.File("plain" + std::to_string(k) + ".tif") + "'";
+    }
+    std::string out;
+    ASSERT_EQ(
+        RunShell("tiffcp" + list + " '" + PageFile(0) + "' '" + dir.File("four.tif") + "' 2>&1",
+                 &out),
+        0)
+        << out;
+    const ProgramResult r = Run({"-trimmargin", "four.tif", "out.tif"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    const std::vector<std::string> sections = PageSections(r.out, 4);
+    ASSERT_EQ(sections.size(), 4u) << r.out;
+    for (int k = 0; k < 3; ++k)
+        EXPECT_NE(sections[k].find("[Error] Failed to locate border"), std::string::npos)
+            << sections[k];
+    EXPECT_NE(sections[3].find("[OK] Locate border"), std::string::npos) << sections[3];
+    ASSERT_EQ(TiffDirectories(dir.File("out.tif")).size(), 4u);
+    for (int k = 0; k < 3; ++k)
+        EXPECT_TRUE(SamePixels(LoadPage(dir.File("out.tif"), k),
+                               LoadOrFail(dir.File("plain" + std::to_string(k) + ".tif"))))
+            << "page " << k + 1;
+    EXPECT_LT(LoadPage(dir.File("out.tif"), 3).GetWidth(), kPages[0].width);
+}
+
 TEST_F(Pages, ADirectoryChainThatLoopsIsCountedOnce) {
     // The last directory is linked back to the first: the chain is cut where
     // it starts again, so the run ends with the four pages.

@@ -12,6 +12,7 @@
 #include "image/codecs/tiff_codec.h"
 #include "image/formats.h"
 #include "image/raster_image.h"
+#include "pipeline/page_source.h"
 
 namespace sheetmend {
 namespace {
@@ -97,11 +98,18 @@ TEST(CountInputPages, OnlyTiffContentHasSeveralPages) {
     EXPECT_EQ(CountInputPages(dir.File("one.bmp"), &total), 1);
     EXPECT_EQ(total, 1);
 
+    PageSource source;
+    ASSERT_TRUE(source.Open(dir.File("three.png")));
+    EXPECT_FALSE(source.WholeFile());
     RasterImage second;
-    ASSERT_TRUE(LoadInputPage(dir.File("three.png"), 1, second));
+    ASSERT_TRUE(source.Load(1, second));
     EXPECT_EQ(second.GetWidth(), 4u);
     EXPECT_EQ(second.GetFrame(), 0);  // a page like any other once loaded
-    EXPECT_FALSE(LoadInputPage(dir.File("three.png"), 3, second));
+    EXPECT_FALSE(source.Load(3, second));
+    // A file that cannot be opened says why, in the system's words.
+    EXPECT_FALSE(source.Open(dir.File("missing.png")));
+    EXPECT_EQ(source.Error(), "No such file or directory");
+    EXPECT_EQ(CountInputPages(dir.File("missing.png")), 0);
 }
 
 TEST(PageSink, ADocumentGivenUpOrLeftEmptyLeavesNoFile) {

@@ -1,0 +1,252 @@
+// Each operation as a step on one page in memory. On an input of one image
+// file, the programs that read files (the border converter, the OCR engine)
+// are given the file itself, as they always have been; the pages of other
+// inputs reach them through a temporary file of the page.
+#include <unistd.h>
+
+#include <memory>
+#include <vector>
+
+#include "image/formats.h"
+#include "layout/layout_report.h"
+#include "layout/page_bitmap.h"
+#include "ocr/engine_runner.h"
+#include "pipeline/clean_page.h"
+#include "pipeline/convert.h"
+#include "pipeline/external_tools.h"
+#include "pipeline/image_files.h"
+#include "pipeline/page_source.h"
+#include "pipeline/page_step.h"
+#include "pipeline/process_file.h"
+#include "pipeline/remove_black_lines.h"
+#include "pipeline/trim_margins.h"
+#include "platform/console.h"
+#include "platform/paths.h"
+#include "platform/temp_files.h"
+
+namespace sheetmend {
+
+bool PageInput::Load(LoadReport report) {
+    const std::string& path = source.Path();
+    if (several) {
+        if (source.Load(index, page)) return true;
+        ConsolePrintf("[ERROR] Failed to load page %d of \"%s\".\n", index + 1, path.c_str());
+    } else if (report == LoadReport::kExplained) {
+        if (LoadImageFile(path, page)) return true;
+    } else {
+        if (source.Load(index, page)) return true;
+        ConsolePrintf("[ERROR] Failed to load \"%s\" file.\n", path.c_str());
+    }
+    loadFailed = true;
+    return false;
+}
+
+bool CheckConversionNames(const std::string& inputPath, const std::string& outputPath) {
+    if (!HasSupportedImageExtension(inputPath)) {
+        ConsolePrintf("[ERROR] \"%s\" is not a valid input image file.\n", inputPath.c_str());
+        return false;
+    }
+    if (!HasSupportedOutputExtension(outputPath)) {
+        ConsolePrintf("[ERROR] \"%s\" is not a valid output image file.\n", outputPath.c_str());
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+// Writes the page to a new temporary PNG (or TIFF) file for the programs
+// that read files; "" when it cannot be written.
+std::string PageToTempFile(RasterImage& page, uint32_t code = kFormatPng) {
+    const std::string path = MakeTempPath(code == kFormatTiff ? ".tif" : ".png");
+    if (path.empty() || !SaveExplained(page, path, code)) {
+        ConsoleErrorf("[ERROR] Failed to save a temporary copy of the page: %s\n",
+                      page.GetLastError()[0] ? page.GetLastError() : "no temporary folder");
+        if (!path.empty()) unlink(path.c_str());
+        return "";
+    }
+    return path;
+}
+
+// The one-bit copy the engine reads when -deskew or -despeckle is given:
+// the conversion of the page, saved as a temporary PNG; "" when it cannot
+// be made (the engine then reads the page as it is).
+std::string CleanedCopyForOcr(ToolOptions& options, PageInput& in) {
+    options.bitcount = 1;
+    const std::string cleaned = MakeTempPath(".png");
+    if (cleaned.empty()) return "";
+    if (in.source.WholeFile() && !CheckConversionNames(in.source.Path(), cleaned)) return "";
+    if (!in.page.IsValid() && !in.Load(LoadReport::kFailedToLoad)) return "";
+    ConvertPage(options, in.page, kFormatPng);
+    if (!SaveExplained(in.page, cleaned, kFormatPng)) {
+        ConsoleErrorf("[ERROR] Failed to save \"%s\": %s\n", cleaned.c_str(),
+                      in.page.GetLastError());
+        return "";
+    }
+    return cleaned;
+}
+
+PageOutcome OcrStep(ToolOptions& options, PageInput& in, const std::string& outputPath) {
+    if (in.source.WholeFile()) {
+        // The engine reads the file itself, or the cleaned copy when asked for.
+        std::string file = in.source.Path();
+        if (options.deskew || options.despeckle) {
+            const std::string cleaned = CleanedCopyForOcr(options, in);
+            if (!cleaned.empty()) file = cleaned;
+        }
+        ocr::RunOcr(file, outputPath, in.index, options);
+        return PageOutcome::kDone;
+    }
+    if (!in.Load(LoadReport::kFailedToLoad)) return PageOutcome::kFailed;
+    std::string file;
+    if (options.deskew || options.despeckle) {
+        file = CleanedCopyForOcr(options, in);
+    } else {
+        file = PageToTempFile(in.page);
+    }
+    if (file.empty()) return PageOutcome::kFailed;
+    in.page.Destroy();
+    ocr::RunOcr(file, outputPath, in.index, options);
+    unlink(file.c_str());
+    return PageOutcome::kDone;
+}
+
+PageOutcome CleanStep(const ToolOptions& options, PageInput& in) {
+    if (!in.Load(LoadReport::kFailedToLoad)) return PageOutcome::kFailed;
+    std::unique_ptr<PageBitmap> bitmap = PageBitmapFromImage(in.page);
+    in.page.Destroy();
+    if (!bitmap) {
+        if (!in.several)
+            ConsolePrintf("[ERROR] Failed to load \"%s\" file.\n", in.source.Path().c_str());
+        return PageOutcome::kFailed;
+    }
+    CleanPageBitmap(*bitmap, options.despeckle2 != 0, options.specklesize, options.deskew2 != 0);
+    const DibHandle dib = PageBitmapToDib(*bitmap);
+    ReleasePageBitmap(*bitmap);
+    // A new image: nothing of the page as loaded (its codec options) carries
+    // over to the cleaned page.
+    RasterImage cleaned;
+    if (!PageBitmapToImage(dib, cleaned)) return PageOutcome::kFailed;
+    in.page.Transfer(cleaned);
+    return PageOutcome::kWrite;
+}
+
+PageOutcome LayoutStep(PageInput& in, uint32_t outputCode) {
+    if (!in.Load(LoadReport::kFailedToLoad)) return PageOutcome::kFailed;
+    std::vector<LayoutBlock> blocks;
+    {
+        RasterImage bitonal(in.page);
+        std::unique_ptr<PageBitmap> bitmap = PageBitmapFromImage(bitonal);
+        if (!bitmap) {
+            if (!in.several)
+                ConsolePrintf("[ERROR] Failed to load \"%s\" file.\n", in.source.Path().c_str());
+            return PageOutcome::kFailed;
+        }
+        blocks = ReportLayout(*bitmap);
+    }
+    // A file of one page without blocks gets no picture; a page of several
+    // is still written (unmarked, in colour), so that page k stays page k.
+    if (blocks.empty() && !in.several) return PageOutcome::kDone;
+    DrawBlocks(in.page, blocks);
+    PrepareForOutputFormat(in.page, outputCode);
+    return PageOutcome::kWrite;
+}
+
+PageOutcome BorderStep(const ToolOptions& options, PageInput& in, const std::string& outputPath) {
+    // A file of one image goes to the converter as it is, and the converter
+    // writes the output itself.
+    if (in.source.WholeFile())
+        return RemoveBorders(options, in.source.Path(), outputPath) ? PageOutcome::kDone
+                                                                    : PageOutcome::kFailed;
+    if (!in.Load(LoadReport::kFailedToLoad)) return PageOutcome::kFailed;
+    // Other pages go to the converter as a TIFF page, as a file of one page
+    // would, so that it reads them as it reads that file.
+    const std::string file = PageToTempFile(in.page, kFormatTiff);
+    if (file.empty()) return PageOutcome::kFailed;
+    // The converter writes the kind of file it writes for one page (a PNG
+    // when the output is a PDF), so that it chooses the same depth.
+    const bool pdf = ImageTypeFromExtension(outputPath) == kFormatPdf;
+    const std::string result = MakeTempPath(pdf ? ".png" : SplitPath(outputPath).ext);
+    // Loaded as a new image: the codec options of the page as loaded (a
+    // Group 4 compression for a page the converter made grey) must not carry
+    // over to the converter's result.
+    RasterImage cleaned;
+    const bool ok =
+        !result.empty() && RemoveBorders(options, file, result) && LoadImageFile(result, cleaned);
+    unlink(file.c_str());
+    if (!result.empty()) unlink(result.c_str());
+    if (!ok) return PageOutcome::kFailed;
+    in.page.Transfer(cleaned);
+    return PageOutcome::kWrite;
+}
+
+bool KnownFormats(const std::string& inputPath, const std::string& outputPath) {
+    for (const std::string* path : {&inputPath, &outputPath})
+        if (ImageTypeFromExtension(*path) == kFormatUnknown) {
+            ConsolePrintf("'%s' is an unknown image format.\n", path->c_str());
+            return false;
+        }
+    return true;
+}
+
+}  // namespace
+
+PageStep SelectPageStep(ToolOptions& options, const std::string& outputPath) {
+    const uint32_t code = ImageTypeFromExtension(outputPath);
+    const std::string output = outputPath;
+    PageStep step;
+    if (options.ocr) {
+        step.writesPages = false;
+        step.run = [&options, output](PageInput& in) { return OcrStep(options, in, output); };
+    } else if (options.deskew2 || options.despeckle2) {
+        step.alwaysFails = true;
+        step.run = [&options](PageInput& in) { return CleanStep(options, in); };
+    } else if (options.layout) {
+        step.run = [code](PageInput& in) { return LayoutStep(in, code); };
+        step.unknownOutput = [output] {
+            ConsolePrintf("'%s' is an unknown image format.\n", output.c_str());
+            return true;
+        };
+    } else if (options.removeborder) {
+        step.run = [&options, output](PageInput& in) { return BorderStep(options, in, output); };
+    } else if (options.trimmargin) {
+        const ColorRef colour = TrimColorFromText(options.trimcolor);
+        step.run = [&options, colour, code](PageInput& in) {
+            if (!in.Load(LoadReport::kExplained)) return PageOutcome::kFailed;
+            RasterImage result;
+            if (!LocateBorderAndCrop(options, in.page, result, colour)) return PageOutcome::kFailed;
+            PrepareForFileFormat(result, code);
+            in.page.Transfer(result);
+            return PageOutcome::kWrite;
+        };
+        step.unknownOutput = [output] {
+            ConsoleErrorf("unknown extension for %s\n", output.c_str());
+            return false;
+        };
+    } else if (options.boxobjects || options.removelongline >= 0 || options.removeshortline > 0) {
+        step.run = [&options](PageInput& in) {
+            if (!in.Load(LoadReport::kFailedToLoad)) return PageOutcome::kFailed;
+            RasterImage work;
+            if (!RemoveLinesFromPage(in.page, in.source.Path(), options.boxobjects != 0,
+                                     options.removelongline, options.removeshortline, work))
+                return PageOutcome::kFailed;
+            in.page.Transfer(work);
+            return PageOutcome::kWrite;
+        };
+        step.checkNames = [output](const std::string& input) {
+            return !input.empty() && !output.empty() && KnownFormats(input, output);
+        };
+    } else if (HasConversionOptions(options)) {
+        step.checkNames = [output](const std::string& input) {
+            return CheckConversionNames(input, output);
+        };
+        step.run = [&options, code](PageInput& in) {
+            if (!in.Load(LoadReport::kFailedToLoad)) return PageOutcome::kFailed;
+            ConvertPage(options, in.page, code);
+            return PageOutcome::kWrite;
+        };
+    }
+    return step;
+}
+
+}  // namespace sheetmend
