@@ -260,7 +260,9 @@ class SampleConverter {
                     ? decode_[2 * c + 1]
                     : (model_.family == Family::kIndexed ? static_cast<double>(maxv) : 1.0);
             for (uint32_t v = 0; v <= maxv; ++v) {
-                const double x = lo + v * (hi - lo) / maxv;
+                // poppler keeps the high byte of a 16-bit sample.
+                const double x =
+                    bpc_ == 16 ? lo + (v >> 8) * (hi - lo) / 255 : lo + v * (hi - lo) / maxv;
                 uint8_t b;
                 if (model_.family == Family::kIndexed) {
                     const double idx = std::floor(x + 0.5);

@@ -243,15 +243,13 @@ bool PdfReader::Open(const std::string& path) {
         d.qpdf->processFile(path.c_str());
         for (QPDFPageObjectHelper& p : QPDFPageDocumentHelper(*d.qpdf).getAllPages())
             d.pages.push_back(p);
-    } catch (QPDFExc& e) {
-        d.pages.clear();
-        d.qpdf.reset();
-        if (e.getErrorCode() == qpdf_e_password) return d.Fail("needs a password to open");
-        return d.Fail("damaged beyond repair: " + e.getMessageDetail());
     } catch (std::exception& e) {
         d.pages.clear();
         d.qpdf.reset();
-        return d.Fail(std::string("damaged beyond repair: ") + e.what());
+        auto* qe = dynamic_cast<QPDFExc*>(&e);
+        if (qe && qe->getErrorCode() == qpdf_e_password) return d.Fail("needs a password to open");
+        return d.Fail("damaged beyond repair: " +
+                      (qe ? qe->getMessageDetail() : std::string(e.what())));
     }
     if (d.pages.empty()) {
         d.qpdf.reset();
