@@ -1,0 +1,615 @@
+// Reading PDF pages, checked against poppler's own tools: every scanned page
+// equals what pdfimages extracts from the same file, made by the real
+// producers (tiff2pdf, img2pdf, qpdf); vector pages render as pdftoppm does;
+// broken, lying and locked files fail with a reason.
+#include <gtest/gtest.h>
+#include <tiffio.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "image/codecs/group4.h"
+#include "image/codecs/pdf_reader.h"
+#include "image/raster_image.h"
+#include "tests/image/codecs_pdf/pdf_test_support.h"
+#include "tests/support/test_images.h"
+
+namespace sheetmend::testing {
+namespace {
+
+const std::string kIm = kImageMagick;
+
+// A PDF written by hand: `objects` are the bodies of objects 1..n (object 1
+// the catalog), numbered in order, with a correct cross-reference table.
+std::string HandMadePdf(const std::vector<std::string>& objects) {
+    std::string pdf = "%PDF-1.5\n%\xE2\xE3\xCF\xD3\n";
+    std::vector<size_t> offsets;
+    for (size_t i = 0; i < objects.size(); ++i) {
+        offsets.push_back(pdf.size());
+        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const size_t xref = pdf.size();
+    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    char line[32];
+    for (size_t off : offsets) {
+        std::snprintf(line, sizeof line, "%010zu 00000 n \n", off);
+        pdf += line;
+    }
+    pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
+           " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+    return pdf;
+}
+
+std::string StreamObject(const std::string& dict, const std::string& data) {
+    return "<< " + dict + " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data +
+           "\nendstream";
+}
+
+// One page of `w` x `h` points that draws `content` with image /Im0 at hand.
+std::string OnePagePdf(double w, double h, const std::string& content,
+                       const std::string& imageObject, const std::string& pageExtra = "") {
+    char box[64];
+    std::snprintf(box, sizeof box, "[0 0 %g %g]", w, h);
+    return HandMadePdf({"<< /Type /Catalog /Pages 2 0 R >>",
+                        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                        std::string("<< /Type /Page /Parent 2 0 R /MediaBox ") + box +
+                            " /Resources << /XObject << /Im0 5 0 R >> /Font << /F1 6 0 R >> >>"
+                            " /Contents 4 0 R " +
+                            pageExtra + " >>",
+                        StreamObject("", content), imageObject,
+                        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"});
+}
+
+std::string Deflate(const std::string& data) {
+    uLongf size = compressBound(data.size());
+    std::string out(size, '\0');
+    compress2(reinterpret_cast<Bytef*>(out.data()), &size,
+              reinterpret_cast<const Bytef*>(data.data()), data.size(), 9);
+    out.resize(size);
+    return out;
+}
+
+// Opens `pdf` and reads its first page, which must come out rendered or not
+// as `rendered` says.
+::testing::AssertionResult ReadFirstPage(const std::string& pdf, bool rendered, RasterImage& page,
+                                         int32_t dpi = 0) {
+    PdfReader reader;
+    if (!reader.Open(pdf)) return ::testing::AssertionFailure() << "open: " << reader.LastError();
+    bool wasRendered = !rendered;
+    if (!reader.LoadPage(0, page, dpi, &wasRendered))
+        return ::testing::AssertionFailure() << "page 1: " << reader.LastError();
+    if (wasRendered != rendered)
+        return ::testing::AssertionFailure() << (rendered ? "extracted" : "rendered");
+    return ::testing::AssertionSuccess();
+}
+
+bool WriteText(const std::string& path, const std::string& text) {
+    return WriteFileBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+// ---------------------------------------------------------------------------
+// scanned pages from the real producers
+
+struct Producer {
+    const char* name;
+    // Shell commands run in the scratch folder; they leave page.pdf there.
+    const char* recipe;
+    int pages;
+    uint32_t bpp;  // of every page read
+    int32_t dpi;
+    int tolerance;   // per channel against pdfimages (16-bit samples round)
+    bool keepsJpeg;  // the page carries the JPEG bytes pdfimages -j extracts
+    // CalRGB: poppler colour-manages the samples, so the reference is libjpeg's
+    // decoding (djpeg) of the bytes pdfimages -j extracts.
+    bool calibrated = false;
+};
+
+#define PICTURE                                                                              \
+    " -size 203x151 gradient:red-blue -fill yellow -draw 'circle 90,70 130,100' -alpha off " \
+    "-depth 8 "
+#define BILEVEL                                                                                 \
+    " -size 203x151 xc:white -fill black -draw 'rectangle 10,10 100,60' -draw 'circle 150,100 " \
+    "170,120' -monochrome "
+#define DENSITY(d) " -units PixelsPerInch -density " #d " "
+
+const Producer kProducers[] = {
+    {"tiff2pdf CCITT G4",
+     "IM" BILEVEL DENSITY(300) "-compress Group4 a.tif && tiff2pdf -o page.pdf a.tif", 1, 1, 300, 0,
+     false},
+    {"tiff2pdf JPEG CalRGB",
+     "IM" PICTURE DENSITY(200) "a.tif && tiff2pdf -j -q 85 -o page.pdf a.tif", 1, 24, 200, 0, true,
+     true},
+    {"tiff2pdf CMYK Flate",
+     "IM" PICTURE DENSITY(150) "-colorspace CMYK -depth 8 a.tif && tiff2pdf -z -o page.pdf a.tif",
+     1, 24, 150, 0, false},
+    {"img2pdf JPEG grey",
+     "IM" PICTURE DENSITY(150) "-colorspace Gray -quality 80 a.jpg && img2pdf -o page.pdf a.jpg", 1,
+     8, 150, 0, true},
+    {"img2pdf JPEG CMYK with Decode",
+     "IM" PICTURE DENSITY(100) "-colorspace CMYK -quality 90 a.jpg && img2pdf -o page.pdf a.jpg", 1,
+     24, 100, 0, false},
+    {"img2pdf PNG RGB predictors", "IM" PICTURE DENSITY(300) "a.png && img2pdf -o page.pdf a.png",
+     1, 24, 300, 0, false},
+    {"img2pdf PNG palette 4-bit",
+     "IM" PICTURE DENSITY(300) "-colors 16 -type palette a.png && img2pdf -o page.pdf a.png", 1, 8,
+     300, 0, false},
+    {"img2pdf PNG grey 2-bit",
+     "IM" PICTURE DENSITY(72) "-colorspace Gray -depth 2 a.png && img2pdf -o page.pdf a.png", 1, 8,
+     72, 0, false},
+    {"img2pdf PNG 1-bit", "IM" BILEVEL DENSITY(600) "a.png && img2pdf -o page.pdf a.png", 1, 1, 600,
+     0, false},
+    {"img2pdf PNG 16-bit RGB",
+     "IM" PICTURE DENSITY(300) "-depth 16 a.png && img2pdf -o page.pdf a.png", 1, 24, 300, 1,
+     false},
+    {"img2pdf PNG 16-bit grey",
+     "IM" PICTURE DENSITY(300) "-colorspace Gray -depth 16 a.png && img2pdf -o page.pdf a.png", 1,
+     8, 300, 0, false},
+    // The JP2 file carries no resolution; img2pdf places it at 96 dpi.
+    {"img2pdf JPEG 2000", "IM" PICTURE "a.jp2 && img2pdf -o page.pdf a.jp2", 1, 24, 96, 0, false},
+    {"img2pdf two pages",
+     "IM" PICTURE DENSITY(300) "a.png && IM" BILEVEL DENSITY(
+         300) "b.png && img2pdf -o page.pdf a.png b.png",
+     2, 0, 300, 0, false},
+};
+
+class ProducerTest : public ::testing::TestWithParam<Producer> {};
+
+TEST_P(ProducerTest, EveryPageEqualsWhatPdfimagesExtracts) {
+    const Producer& p = GetParam();
+    ScratchDir dir;
+    std::string recipe = p.recipe, out;
+    for (size_t at; (at = recipe.find("IM")) != std::string::npos;) recipe.replace(at, 2, kIm);
+    ASSERT_EQ(RunShell("cd '" + dir.path() + "' && " + recipe + " 2>&1", &out), 0) << out;
+    const std::string pdf = dir.File("page.pdf");
+    PdfReader reader;
+    ASSERT_TRUE(reader.Open(pdf)) << reader.LastError();
+    EXPECT_EQ(reader.Notice(), "");
+    ASSERT_EQ(reader.PageCount(), p.pages);
+    const std::vector<ListedImage> listed = ListImages(pdf);
+    ASSERT_EQ(listed.size(), static_cast<size_t>(p.pages));
+    for (int i = 0; i < p.pages; ++i) {
+        SCOPED_TRACE(i);
+        RasterImage page;
+        bool rendered = true;
+        ASSERT_TRUE(reader.LoadPage(i, page, 0, &rendered)) << reader.LastError();
+        EXPECT_FALSE(rendered);
+        if (p.bpp) {
+            EXPECT_EQ(page.GetBpp(), p.bpp);
+        }
+        EXPECT_EQ(page.GetXDpi(), p.dpi);
+        EXPECT_EQ(page.GetYDpi(), p.dpi);
+        EXPECT_EQ(page.GetXDpi(), listed[i].xPpi);
+        EXPECT_TRUE(PaddingIsZero(page));
+        Pnm reference;
+        if (p.calibrated) {
+            ASSERT_EQ(RunShell("pdfimages -j '" + pdf + "' '" + dir.File("c") + "'"), 0);
+            ASSERT_EQ(RunShell("djpeg -ppm '" + dir.File("c-000.jpg") + "'", &out), 0);
+            ASSERT_TRUE(ParsePnm(out, &reference));
+        } else {
+            ASSERT_TRUE(ExtractImage(dir, pdf, i, &reference));
+        }
+        EXPECT_TRUE(MatchesPnm(page, reference, p.tolerance));
+        double w, h;
+        ASSERT_TRUE(reader.PageSizePoints(i, &w, &h));
+        double pw, ph;
+        ASSERT_TRUE(PageSize(pdf, i + 1, &pw, &ph));
+        EXPECT_NEAR(w, pw, 0.01);
+        EXPECT_NEAR(h, ph, 0.01);
+        if (p.keepsJpeg) {
+            ASSERT_EQ(RunShell("pdfimages -j '" + pdf + "' '" + dir.File("j") + "'"), 0);
+            ASSERT_NE(page.GetSourceJpeg(), nullptr);
+            EXPECT_EQ(page.GetSourceJpeg()->data, ReadFileBytes(dir.File("j-000.jpg")));
+            EXPECT_EQ(page.GetSourceJpeg()->fingerprint, page.PixelFingerprint());
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Producers, ProducerTest, ::testing::ValuesIn(kProducers),
+                         [](const ::testing::TestParamInfo<Producer>& info) {
+                             std::string n = info.param.name;
+                             for (char& c : n)
+                                 if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+                             return n;
+                         });
+
+// ---------------------------------------------------------------------------
+// pages made by hand: codings and placements the producers above do not write
+
+// A 1-bit page drawn in code: black (index 0) bars and a diagonal on white.
+RasterImage BilevelPage(uint32_t w, uint32_t h) {
+    RasterImage img(w, h, 1);
+    img.SetPaletteColor(0, 0, 0, 0);
+    img.SetPaletteColor(1, 255, 255, 255);
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) {
+            const bool black = (x / 9) % 3 == 0 || x == y || (y > h / 2 && x < w / 4);
+            img.SetPixelIndex(static_cast<int32_t>(x), static_cast<int32_t>(y), black ? 0 : 1);
+        }
+    return img;
+}
+
+// The JBIG2 segments of one page holding one generic region coded with MMR
+// (the Group 4 code), as embedded in a PDF stream.
+std::string Jbig2Page(const RasterImage& img) {
+    std::vector<uint8_t> g4;
+    std::string why;
+    EXPECT_TRUE(EncodeGroup4Strip(img, true, g4, why)) << why;
+    auto u32 = [](uint32_t v) {
+        return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16),
+                           static_cast<char>(v >> 8), static_cast<char>(v)};
+    };
+    auto segment = [&](uint32_t number, uint8_t type, const std::string& data) {
+        return u32(number) + std::string{static_cast<char>(type), 0, 1} +
+               u32(static_cast<uint32_t>(data.size())) + data;
+    };
+    const uint32_t w = img.GetWidth(), h = img.GetHeight();
+    const std::string info = u32(w) + u32(h) + u32(0) + u32(0) + std::string{0, 0, 0};
+    const std::string region =
+        u32(w) + u32(h) + u32(0) + u32(0) + std::string{0, 1} + std::string(g4.begin(), g4.end());
+    return segment(0, 48, info) + segment(1, 38, region) + segment(2, 49, "");
+}
+
+// The drawn page coded by libtiff's Group 3 coder (an EOL before each row),
+// one- or two-dimensional: the raw strip of a TIFF written with it.
+std::string Group3(const RasterImage& img, bool twoD) {
+    ScratchDir dir;
+    const std::string path = dir.File("g3.tif");
+    const uint32_t w = img.GetWidth(), h = img.GetHeight();
+    TIFF* t = TIFFOpen(path.c_str(), "w");
+    if (!t) return "";
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, h);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
+    TIFFSetField(t, TIFFTAG_GROUP3OPTIONS, twoD ? GROUP3OPT_2DENCODING : 0);
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, h);
+    std::vector<uint8_t> row((w + 7) / 8);
+    for (uint32_t y = 0; y < h; ++y) {
+        const uint8_t* r = img.RowPtr(h - 1 - y);
+        for (size_t i = 0; i < row.size(); ++i) row[i] = static_cast<uint8_t>(~r[i]);  // 1 = black
+        TIFFWriteScanline(t, row.data(), y, 0);
+    }
+    TIFFClose(t);
+    t = TIFFOpen(path.c_str(), "r");
+    if (!t) return "";
+    std::string strip(static_cast<size_t>(TIFFRawStripSize(t, 0)), '\0');
+    TIFFReadRawStrip(t, 0, strip.data(), static_cast<tmsize_t>(strip.size()));
+    TIFFClose(t);
+    return strip;
+}
+
+struct HandCase {
+    const char* name;
+    std::string content;  // the page's drawing
+    std::string image;    // object 5
+    std::string pageExtra;
+    uint32_t width, height;  // of the page read
+    int32_t xDpi, yDpi;
+    // Pixel (x, y from top) of the page read against pixel of the drawn page.
+    int turn;  // 0: as drawn, 1: a quarter to the right, 2: half, 3: a quarter to the left
+    bool invert;
+};
+
+TEST(PdfReaderHandMade, CodingsAndPlacements) {
+    const RasterImage drawn = BilevelPage(83, 61);
+    std::string rows;  // the drawn page as DeviceGray 1-bit samples, top row first
+    for (uint32_t y = 0; y < 61; ++y) {
+        const uint8_t* r = drawn.RowPtr(60 - y);
+        rows.append(reinterpret_cast<const char*>(r), (83 + 7) / 8);
+    }
+    std::vector<uint8_t> g4;
+    std::string why;
+    ASSERT_TRUE(EncodeGroup4Strip(drawn, true, g4, why)) << why;
+    const std::string fax(g4.begin(), g4.end());
+    const std::string gray =
+        "/Type /XObject /Subtype /Image /Width 83 /Height 61 /BitsPerComponent 1 ";
+    const std::string dev = gray + "/ColorSpace /DeviceGray ";
+    const std::string over = "q 83 0 0 61 0 0 cm /Im0 Do Q";  // 72 dpi on an 83 x 61 pt page
+    const HandCase cases[] = {
+        {"CCITT G4 BlackIs1 inverted", over,
+         StreamObject(
+             dev + "/Filter /CCITTFaxDecode /DecodeParms << /K -1 /Columns 83 /BlackIs1 true >>",
+             fax),
+         "", 83, 61, 72, 72, 0, true},
+        {"CCITT G4 Decode array", over,
+         StreamObject(
+             dev + "/Decode [1 0] /Filter /CCITTFaxDecode /DecodeParms << /K -1 /Columns 83 >>",
+             fax),
+         "", 83, 61, 72, 72, 0, true},
+        {"CCITT G3 1-D", over,
+         StreamObject(
+             dev + "/Filter /CCITTFaxDecode /DecodeParms << /K 0 /Columns 83 /EndOfLine true >>",
+             Group3(drawn, false)),
+         "", 83, 61, 72, 72, 0, false},
+        {"CCITT G3 2-D", over,
+         StreamObject(
+             dev + "/Filter /CCITTFaxDecode /DecodeParms << /K 4 /Columns 83 /EndOfLine true >>",
+             Group3(drawn, true)),
+         "", 83, 61, 72, 72, 0, false},
+        {"JBIG2 generic region", over, StreamObject(dev + "/Filter /JBIG2Decode", Jbig2Page(drawn)),
+         "", 83, 61, 72, 72, 0, false},
+        {"stencil mask", over,
+         StreamObject(gray + "/ImageMask true /Filter /FlateDecode", Deflate(rows)), "", 83, 61, 72,
+         72, 0, false},
+        {"ASCIIHex then Flate", over,
+         StreamObject(dev + "/Filter [/AHx /Fl]",
+                      [&] {
+                          std::string hex;
+                          char b[3];
+                          for (unsigned char c : Deflate(rows)) {
+                              std::snprintf(b, sizeof b, "%02x", c);
+                              hex += b;
+                          }
+                          return hex + ">";
+                      }()),
+         "", 83, 61, 72, 72, 0, false},
+        {"page /Rotate 90 at 144 dpi", "q 41.5 0 0 30.5 0 0 cm /Im0 Do Q", StreamObject(dev, rows),
+         "/Rotate 90", 61, 83, 144, 144, 1, false},
+        {"placed upside down", "q -83 0 0 -61 83 61 cm /Im0 Do Q", StreamObject(dev, rows), "", 83,
+         61, 72, 72, 2, false},
+        {"placed a quarter to the left", "q 0 83 -61 0 61 0 cm /Im0 Do Q", StreamObject(dev, rows),
+         "", 61, 83, 72, 72, 3, false},
+    };
+    for (const HandCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDir dir;
+        const std::string pdf = dir.File("hand.pdf");
+        // The page is the image's size at its dpi, turned when the image lies across.
+        const double scale = 72.0 / c.xDpi;
+        const bool across = c.turn == 3;
+        ASSERT_TRUE(
+            WriteText(pdf, OnePagePdf((across ? 61 : 83) * scale, (across ? 83 : 61) * scale,
+                                      c.content, c.image, c.pageExtra)));
+        RasterImage page;
+        ASSERT_TRUE(ReadFirstPage(pdf, false, page));
+        ASSERT_EQ(page.GetBpp(), 1u);
+        ASSERT_EQ(page.GetWidth(), c.width);
+        ASSERT_EQ(page.GetHeight(), c.height);
+        EXPECT_EQ(page.GetXDpi(), c.xDpi);
+        EXPECT_EQ(page.GetYDpi(), c.yDpi);
+        EXPECT_TRUE(PaddingIsZero(page));
+        int wrong = 0;
+        for (uint32_t y = 0; y < 61; ++y)
+            for (uint32_t x = 0; x < 83; ++x) {
+                // Where drawn pixel (x, y from top) lands on the page read, from its top.
+                uint32_t px = x, py = y;
+                if (c.turn == 1) px = 60 - y, py = x;
+                if (c.turn == 2) px = 82 - x, py = 60 - y;
+                if (c.turn == 3) px = y, py = 82 - x;
+                const uint8_t want = drawn.GetPixelIndex(x, 60 - y) ^ (c.invert ? 1 : 0);
+                wrong += page.GetPixelIndex(px, c.height - 1 - py) != want;
+            }
+        EXPECT_EQ(wrong, 0);
+        if (c.turn == 0 && !c.invert && c.image.find("/ImageMask") == std::string::npos) {
+            Pnm reference;  // poppler's own decoder agrees (it gives a stencil's bits as they are)
+            ASSERT_TRUE(ExtractImage(dir, pdf, 0, &reference));
+            EXPECT_TRUE(MatchesPnm(page, reference));
+        }
+    }
+}
+
+// A page of text is rendered at 300 dpi and looks as pdftoppm draws it.
+TEST(PdfReaderRender, VectorPageMatchesPdftoppm) {
+    ScratchDir dir;
+    const std::string pdf = dir.File("text.pdf");
+    ASSERT_TRUE(WriteText(
+        pdf,
+        OnePagePdf(200, 100, "BT /F1 36 Tf 10 40 Td (Sheet 42) Tj ET 0 0 1 rg 150 10 40 20 re f",
+                   "<< >>")));
+    RasterImage page;
+    ASSERT_TRUE(ReadFirstPage(pdf, true, page));
+    EXPECT_EQ(page.GetBpp(), 24u);
+    EXPECT_EQ(page.GetXDpi(), 300);
+    ASSERT_EQ(RunShell("pdftoppm -r 300 -png '" + pdf + "' '" + dir.File("ref") + "'"), 0);
+    Pnm reference;
+    ASSERT_TRUE(DecodeWithImageMagick(dir.File("ref-1.png"), &reference));
+    ASSERT_EQ(reference.width, 834);
+    EXPECT_TRUE(MatchesPnm(page, reference, 2));
+    // The text is there: a fair share of dark pixels, and the blue box.
+    int dark = 0;
+    for (int y = 0; y < reference.height; ++y)
+        for (int x = 0; x < reference.width; ++x) dark += page.GetPixelColor(x, y).red < 64;
+    EXPECT_GT(dark, 5000);
+    const RgbQuad box = page.GetPixelColor(710, 80);
+    EXPECT_TRUE(box.blue == 255 && box.red == 0) << int(box.red) << "," << int(box.blue);
+    // The dpi asked for wins.
+    ASSERT_TRUE(ReadFirstPage(pdf, true, page, 72));
+    EXPECT_EQ(page.GetWidth(), 200u);
+}
+
+// A page of two images is rendered at the finer image's resolution, capped at 600 dpi.
+TEST(PdfReaderRender, AutomaticResolutionFollowsTheImages) {
+    ScratchDir dir;
+    const std::string image = StreamObject(
+        "/Subtype /Image /Width 100 /Height 50 /BitsPerComponent 8 /ColorSpace /DeviceGray",
+        std::string(5000, '\x80'));
+    const struct {
+        const char* content;
+        int32_t dpi;
+    } cases[] = {
+        {"q 18 0 0 9 0 0 cm /Im0 Do Q q 18 0 0 9 18 9 cm /Im0 Do Q", 400},  // 100 px over 18 pt
+        {"q 6 0 0 3 0 0 cm /Im0 Do Q q 36 0 0 18 0 0 cm /Im0 Do Q", 600},   // 1200 dpi, capped
+        {"q 36 0 0 18 0 0 cm /Im0 Do Q 0 g 1 1 5 5 re f", 300},             // 200 dpi, raised
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.content);
+        const std::string pdf = dir.File("two.pdf");
+        ASSERT_TRUE(WriteText(pdf, OnePagePdf(36, 18, c.content, image)));
+        RasterImage page;
+        ASSERT_TRUE(ReadFirstPage(pdf, true, page));
+        EXPECT_EQ(page.GetXDpi(), c.dpi);
+        EXPECT_EQ(page.GetWidth(), static_cast<uint32_t>(c.dpi / 2));
+    }
+}
+
+// /SMask becomes the alpha plane of a 24-bit page; the colours come from an
+// /Indexed palette over CMYK, run-length coded.
+TEST(PdfReaderHandMade, SoftMaskIsAlpha) {
+    ScratchDir dir;
+    std::string samples, alpha;
+    for (int i = 0; i < 64; ++i) samples += static_cast<char>((i % 4) << 4 | ((i % 4) ^ (i / 16)));
+    for (int i = 0; i < 128; ++i) alpha += static_cast<char>(i * 2);
+    std::string hex;
+    char b[3];
+    for (unsigned char c : alpha) {
+        std::snprintf(b, sizeof b, "%02x", c);
+        hex += b;
+    }
+    const std::string pdf = dir.File("smask.pdf");
+    const std::string doc = HandMadePdf(
+        {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 16 8] /Resources << /XObject << /Im0 5 0 R "
+         ">> "
+         ">> /Contents 4 0 R >>",
+         StreamObject("", "q 16 0 0 8 0 0 cm /Im0 Do Q"),
+         StreamObject(
+             "/Subtype /Image /Width 16 /Height 8 /BitsPerComponent 4 /ColorSpace [/Indexed "
+             "/DeviceCMYK 3 <00000000ff00000000ff000000000080>] /SMask 6 0 R /Filter "
+             "/RunLengthDecode",
+             std::string(1, '\x3F') + samples + '\x80'),
+         StreamObject("/Subtype /Image /Width 16 /Height 8 /BitsPerComponent 8 /ColorSpace "
+                      "/DeviceGray /Filter /ASCIIHexDecode",
+                      hex + ">")});
+    ASSERT_TRUE(WriteText(pdf, doc));
+    RasterImage page;
+    ASSERT_TRUE(ReadFirstPage(pdf, false, page));
+    ASSERT_EQ(page.GetBpp(), 24u);
+    ASSERT_TRUE(page.HasAlpha());
+    Pnm colours, mask;
+    ASSERT_TRUE(ExtractImage(dir, pdf, 0, &colours));
+    ASSERT_TRUE(ExtractImage(dir, pdf, 1, &mask));
+    EXPECT_TRUE(MatchesPnm(page, colours));
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 16; ++x) {
+            int r, g, bl;
+            mask.Rgb(x, y, &r, &g, &bl);
+            ASSERT_EQ(page.AlphaGet(x, 7 - y), r) << x << "," << y;
+            ASSERT_EQ(r, (y * 16 + x) * 2);
+        }
+}
+
+// ---------------------------------------------------------------------------
+// files that must fail cleanly, and one that is repaired
+
+TEST(PdfReaderBroken, FailsWithAReason) {
+    ScratchDir dir;
+    std::string out;
+    ASSERT_EQ(
+        RunShell("cd '" + dir.path() + "' && " + kIm + BILEVEL DENSITY(300) +
+                     "-compress Group4 a.tif && tiff2pdf -o good.pdf a.tif && "
+                     "qpdf --encrypt user owner 256 -- good.pdf locked.pdf && : > empty.pdf && "
+                     "echo 'just text' > text.pdf 2>&1",
+                 &out),
+        0)
+        << out;
+    const std::vector<uint8_t> good = ReadFileBytes(dir.File("good.pdf"));
+    WriteFileBytes(dir.File("truncated.pdf"),
+                   std::vector<uint8_t>(good.begin(), good.begin() + good.size() / 3));
+    // A damaged cross-reference offset: qpdf rebuilds the table.
+    std::string moved(good.begin(), good.end());
+    const size_t sx = moved.rfind("startxref\n");
+    ASSERT_NE(sx, std::string::npos);
+    moved.replace(sx + 10, moved.find('\n', sx + 10) - sx - 10, "17");
+    WriteText(dir.File("repaired.pdf"), moved);
+    // Image streams that hold fewer rows than they declare.
+    const std::string raw(80 * 11, '\x55');
+    WriteText(dir.File("short-raw.pdf"),
+              OnePagePdf(640, 100, "q 640 0 0 100 0 0 cm /Im0 Do Q",
+                         StreamObject("/Subtype /Image /Width 640 /Height 100 /BitsPerComponent 1 "
+                                      "/ColorSpace /DeviceGray",
+                                      raw)));
+    WriteText(dir.File("short-flate.pdf"),
+              OnePagePdf(640, 100, "q 640 0 0 100 0 0 cm /Im0 Do Q",
+                         StreamObject("/Subtype /Image /Width 640 /Height 100 /BitsPerComponent 8 "
+                                      "/ColorSpace /DeviceRGB /Filter /FlateDecode",
+                                      Deflate(std::string(640 * 3 * 3 + 5, '\x11')))));
+    WriteText(
+        dir.File("huge.pdf"),
+        OnePagePdf(640, 100, "q 640 0 0 100 0 0 cm /Im0 Do Q",
+                   StreamObject("/Subtype /Image /Width 100000 /Height 100000 /BitsPerComponent 1 "
+                                "/ColorSpace /DeviceGray /Filter /FlateDecode",
+                                Deflate(raw))));
+    struct Bad {
+        const char* file;
+        bool opens;
+        const char* says;
+    } const cases[] = {
+        {"missing.pdf", false, "No such file or directory"},
+        {"empty.pdf", false, "not a PDF file"},
+        {"text.pdf", false, "not a PDF file"},
+        {"locked.pdf", false, "needs a password to open"},
+        {"truncated.pdf", false, "damaged beyond repair: "},
+        {"short-raw.pdf", true, "page 1: image data ends after 11 of 100 rows"},
+        {"short-flate.pdf", true, "page 1: image data ends after 3 of 100 rows"},
+        {"huge.pdf", true,
+         "page 1: image of 100000 x 100000 pixels is too large for the memory limit"},
+    };
+    for (const Bad& b : cases) {
+        SCOPED_TRACE(b.file);
+        PdfReader reader;
+        const bool opened = reader.Open(dir.File(b.file));
+        ASSERT_EQ(opened, b.opens) << reader.LastError();
+        if (opened) {
+            RasterImage page;
+            bool rendered = false;
+            EXPECT_FALSE(reader.LoadPage(0, page, 0, &rendered));
+            EXPECT_FALSE(page.IsValid());
+        }
+        EXPECT_EQ(reader.LastError().rfind(b.says, 0), 0u) << reader.LastError();
+    }
+    PdfReader repaired;
+    ASSERT_TRUE(repaired.Open(dir.File("repaired.pdf"))) << repaired.LastError();
+    EXPECT_NE(repaired.Notice().find("repaired"), std::string::npos);
+    RasterImage page;
+    bool rendered = true;
+    ASSERT_TRUE(repaired.LoadPage(0, page, 0, &rendered)) << repaired.LastError();
+    Pnm reference;
+    ASSERT_TRUE(ExtractImage(dir, dir.File("good.pdf"), 0, &reference));
+    EXPECT_TRUE(MatchesPnm(page, reference));
+}
+
+// A 35000 x 35000 1-bit page (153 MB) still loads.
+TEST(PdfReaderHuge, LargestBilevelPageLoads) {
+    ScratchDir dir;
+    const uint32_t side = 35000, rowBytes = (side + 7) / 8;
+    z_stream z{};
+    ASSERT_EQ(deflateInit(&z, 9), Z_OK);
+    std::string row(rowBytes, '\xFF'), packed(1 << 20, '\0'), coded;
+    for (uint32_t y = 0; y < side; ++y) {
+        row[y / 8] = static_cast<char>(0xFF ^ (0x80 >> (y % 8)));  // one black dot on the diagonal
+        z.next_in = reinterpret_cast<Bytef*>(row.data());
+        z.avail_in = rowBytes;
+        do {
+            z.next_out = reinterpret_cast<Bytef*>(packed.data());
+            z.avail_out = static_cast<uInt>(packed.size());
+            deflate(&z, y + 1 == side ? Z_FINISH : Z_NO_FLUSH);
+            coded.append(packed.data(), packed.size() - z.avail_out);
+        } while (z.avail_out == 0);
+        row[y / 8] = '\xFF';
+    }
+    deflateEnd(&z);
+    const std::string pdf = dir.File("huge.pdf");
+    ASSERT_TRUE(
+        WriteText(pdf, OnePagePdf(8400, 8400, "q 8400 0 0 8400 0 0 cm /Im0 Do Q",
+                                  StreamObject("/Subtype /Image /Width 35000 /Height 35000 "
+                                               "/BitsPerComponent 1 /ColorSpace /DeviceGray "
+                                               "/Filter /FlateDecode",
+                                               coded))));
+    RasterImage page;
+    ASSERT_TRUE(ReadFirstPage(pdf, false, page));
+    ASSERT_EQ(page.GetWidth(), side);
+    ASSERT_EQ(page.GetHeight(), side);
+    EXPECT_EQ(page.GetXDpi(), 300);
+    // Top-left and bottom-right dots are black, their neighbours white.
+    EXPECT_EQ(page.GetPixelIndex(0, side - 1), 0);
+    EXPECT_EQ(page.GetPixelIndex(1, side - 1), 1);
+    EXPECT_EQ(page.GetPixelIndex(side - 1, 0), 0);
+    EXPECT_EQ(page.GetPixelIndex(side - 2, 0), 1);
+}
+
+}  // namespace
+}  // namespace sheetmend::testing
