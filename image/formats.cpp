@@ -89,7 +89,7 @@ bool IsSupportedImageExtension(std::string_view extension) {
     if (extension.empty()) return false;
     static const char* const kAccepted[] = {".tif", ".tiff", ".jpg", ".jpeg", ".png",
                                             ".bmp", ".tga",  ".pcx", ".gif",  ".mng",
-                                            ".pnm", ".pbm",  ".pgm", ".ppm"};
+                                            ".pnm", ".pbm",  ".pgm", ".ppm", ".pdf"};
     const std::string ext = Lower(extension);
     for (const char* a : kAccepted)
         if (ext == a) return true;

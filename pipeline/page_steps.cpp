@@ -28,18 +28,42 @@ namespace sheetmend {
 
 bool PageInput::Load(LoadReport report) {
     const std::string& path = source.Path();
-    if (several) {
-        if (source.Load(index, page)) return true;
-        ConsolePrintf("[ERROR] Failed to load page %d of \"%s\".\n", index + 1, path.c_str());
-    } else if (report == LoadReport::kExplained) {
-        if (LoadImageFile(path, page)) return true;
-    } else {
-        if (source.Load(index, page)) return true;
-        ConsolePrintf("[ERROR] Failed to load \"%s\" file.\n", path.c_str());
+    bool rendered = false;
+    if (several || report == LoadReport::kFailedToLoad || source.IsPdf()) {
+        if (source.Load(index, page, &rendered)) {
+            if (rendered)
+                ConsolePrintf(
+                    "[Message] Page %d of \"%s\" is not one scanned image: rendered at %d dpi.\n",
+                    index + 1, path.c_str(), page.GetXDpi());
+            return true;
+        }
+        if (several)
+            ConsolePrintf("[ERROR] Failed to load page %d of \"%s\".\n", index + 1, path.c_str());
+        else
+            ConsolePrintf("[ERROR] Failed to load \"%s\" file.\n", path.c_str());
+        // The PDF reader knows what is wrong with the page (too large for
+        // memory, a damaged stream): that goes to standard error.
+        if (source.IsPdf() && !source.Error().empty())
+            ConsoleErrorf("[ERROR] \"%s\": %s\n", path.c_str(), source.Error().c_str());
+    } else if (LoadImageFile(path, page)) {
+        return true;
     }
     loadFailed = true;
     return false;
 }
+
+namespace {
+
+bool KnownFormats(const std::string& inputPath, const std::string& outputPath) {
+    for (const std::string* path : {&inputPath, &outputPath})
+        if (ImageTypeFromExtension(*path) == kFormatUnknown) {
+            ConsolePrintf("'%s' is an unknown image format.\n", path->c_str());
+            return false;
+        }
+    return true;
+}
+
+}  // namespace
 
 bool CheckConversionNames(const std::string& inputPath, const std::string& outputPath) {
     if (!HasSupportedImageExtension(inputPath)) {
@@ -50,7 +74,8 @@ bool CheckConversionNames(const std::string& inputPath, const std::string& outpu
         ConsolePrintf("[ERROR] \"%s\" is not a valid output image file.\n", outputPath.c_str());
         return false;
     }
-    return true;
+    // Names the list accepts that no format code belongs to (".pbm").
+    return KnownFormats(inputPath, outputPath);
 }
 
 namespace {
@@ -178,15 +203,6 @@ PageOutcome BorderStep(const ToolOptions& options, PageInput& in, const std::str
     if (!ok) return PageOutcome::kFailed;
     in.page.Transfer(cleaned);
     return PageOutcome::kWrite;
-}
-
-bool KnownFormats(const std::string& inputPath, const std::string& outputPath) {
-    for (const std::string* path : {&inputPath, &outputPath})
-        if (ImageTypeFromExtension(*path) == kFormatUnknown) {
-            ConsolePrintf("'%s' is an unknown image format.\n", path->c_str());
-            return false;
-        }
-    return true;
 }
 
 }  // namespace

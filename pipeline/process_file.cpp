@@ -34,11 +34,14 @@ uint32_t TrimColorFromText(const std::string& text) {
 int32_t ProcessFile(ToolOptions& options, const std::string& inputPath,
                     const std::string& outputPath) {
     PageSource source;
+    source.SetRenderDpi(options.pdfdpi);
     if (!source.Open(inputPath)) {
         ConsolePrintf("[ERROR] Cannot open \"%s\": %s\n", inputPath.c_str(),
                       source.Error().c_str());
         return 0;
     }
+    if (!source.Notice().empty())
+        ConsolePrintf("[Message] \"%s\": %s\n", inputPath.c_str(), source.Notice().c_str());
     return ProcessPages(options, source, outputPath);
 }
 

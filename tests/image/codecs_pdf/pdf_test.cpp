@@ -408,7 +408,7 @@ TEST(PdfFormat, CodeAndExtensions) {
     EXPECT_EQ(ImageTypeFromExtension("SCAN.PDF"), kFormatPdf);
     EXPECT_NE(kFormatPdf, 16u);
     EXPECT_TRUE(HasSupportedOutputExtension("out/scan.PDF"));
-    EXPECT_FALSE(HasSupportedImageExtension("scan.pdf")) << "never an input";
+    EXPECT_TRUE(HasSupportedImageExtension("scan.pdf")) << "scanned PDFs are read page by page";
     EXPECT_TRUE(HasSupportedOutputExtension("scan.tif"));
     EXPECT_FALSE(HasSupportedOutputExtension("scan.pdf.bak"));
     // Nothing reads PDF: a typed decode fails as an unknown format.

@@ -110,7 +110,7 @@ TEST(ImageTypeFromContent, DoesNotBlockOnAFifo) {
 
 TEST(SupportedImageExtension, AcceptsTheConversionListIgnoringCase) {
     for (const char* ext : {".tif", ".tiff", ".jpg", ".jpeg", ".png", ".bmp", ".tga", ".pcx",
-                            ".gif", ".mng", ".pnm", ".pbm", ".pgm", ".ppm"}) {
+                            ".gif", ".mng", ".pnm", ".pbm", ".pgm", ".ppm", ".pdf"}) {
         std::string upper = ext;
         for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         EXPECT_TRUE(IsSupportedImageExtension(ext)) << ext;
