@@ -580,5 +580,33 @@ TEST(SinglePage, OutputsAndConsoleTextAreAsRecordedBefore) {
     }
 }
 
+// The same page as a PDF (tiff2pdf) is the same page: each operation gives
+// the bytes and the console text it gives for the TIFF, and a name that is
+// not there says so.
+TEST(SinglePage, APdfOfThePageGivesWhatTheTiffGives) {
+    ScratchDir dir;
+    const std::string source = SourceRoot() + "/tests/data/pages/single.tif";
+    std::string out;
+    ASSERT_EQ(RunShell("tiff2pdf -o '" + dir.File("in.pdf") + "' '" + source + "' 2>&1", &out), 0)
+        << out;
+    for (const StoredRun& run : kStoredRuns) {
+        if (run.outputHash == 0 || run.args.back() == "out.bmp") continue;
+        std::vector<std::string> args = run.args;
+        args[args.size() - 2] = "in.pdf";
+        SCOPED_TRACE(args.front() + " " + args.back());
+        const ProgramResult r = RunSheetmend(args, dir.path());
+        EXPECT_EQ(r.status, run.status);
+        EXPECT_EQ(Normalised(r.out, dir.path()),
+                  std::regex_replace(run.out, std::regex("in\\.tif"), "in.pdf"));
+        EXPECT_EQ(Fnv1a(ReadFileBytes(dir.File(args.back()))), run.outputHash);
+        unlink(dir.File(args.back()).c_str());
+    }
+    const ProgramResult missing = RunSheetmend({"-threshold", "0", "gone.tif", "out.tif"}, dir.path());
+    EXPECT_EQ(missing.status, 0);
+    EXPECT_EQ(Normalised(missing.out, dir.path()),
+              "gone.tif ==> @/out.tif\n[ERROR] Cannot open \"gone.tif\": No such file or "
+              "directory\n[Message] Total used Nms.\n");
+}
+
 }  // namespace
 }  // namespace sheetmend::testing
