@@ -161,7 +161,8 @@ RgbQuad BaseColour(Family family, const uint8_t* v) {
             for (int i = 0; i < 3; ++i) rgb[i] = UnitToByte(v[i] / 255.0);
             break;
         default: {
-            const double unit[4] = {v[0] / 255.0, v[1] / 255.0, v[2] / 255.0, v[3] / 255.0};
+            double unit[4];
+            for (int i = 0; i < 4; ++i) unit[i] = DoubleToComponent(v[i] / 255.0) / 65536.0;
             CmykToRgb(unit, rgb);
             break;
         }
@@ -250,9 +251,6 @@ class SampleConverter {
         const uint32_t comps = model_.components;
         table_.assign(static_cast<size_t>(maxv + 1) * comps, 0);
         if (model_.family == Family::kCmyk) unit_.assign(table_.size(), 0.0);
-        bool plainDecode = true;
-        for (size_t i = 0; i + 1 < decode_.size(); i += 2)
-            plainDecode = plainDecode && decode_[i] == 0.0 && decode_[i + 1] == 1.0;
         for (uint32_t c = 0; c < comps; ++c) {
             const double lo = decode_.size() >= 2 * c + 2 ? decode_[2 * c] : 0.0;
             const double hi =
@@ -272,11 +270,10 @@ class SampleConverter {
                     b = UnitToByte(x);
                 }
                 table_[static_cast<size_t>(v) * comps + c] = b;
-                // poppler passes plain samples to its CMYK blend as bytes, and
-                // samples remapped by /Decode as 16.16 fixed-point values.
+                // poppler hands its CMYK blend 16.16 fixed-point components.
                 if (model_.family == Family::kCmyk)
                     unit_[static_cast<size_t>(v) * comps + c] =
-                        plainDecode ? b / 255.0 : DoubleToComponent(Clip01(x)) / 65536.0;
+                        DoubleToComponent(Clip01(x)) / 65536.0;
             }
         }
         if (model_.family == Family::kGray) {

@@ -161,6 +161,23 @@ Orientation OrientationOf(const Matrix& m) {
     return Orientation::kOther;
 }
 
+bool Turn(RasterImage& page, Orientation turn) {
+    switch (turn) {
+        case Orientation::kMirror:
+            return page.Mirror();
+        case Orientation::kFlip:
+            return page.Flip();
+        case Orientation::kHalfTurn:
+            return page.Mirror() && page.Flip();
+        case Orientation::kLeft:
+            return page.RotateLeft();
+        case Orientation::kRight:
+            return page.RotateRight();
+        default:
+            return true;
+    }
+}
+
 // The rectangle the placed unit square covers on the page.
 Box Extent(const Matrix& m) {
     Box r;
@@ -322,37 +339,16 @@ bool PdfReader::LoadPage(int32_t index, RasterImage& page, int32_t renderDpi, bo
             const pdfin::Outcome o = pdfin::DecodeImage(only->image, page, why);
             if (o == pdfin::Outcome::kFailed) return d.Fail(name + ": " + why);
             if (o == pdfin::Outcome::kDone) {
-                bool ok = true;
-                switch (turn) {
-                    case Orientation::kMirror:
-                        ok = page.Mirror();
-                        break;
-                    case Orientation::kFlip:
-                        ok = page.Flip();
-                        break;
-                    case Orientation::kHalfTurn:
-                        ok = page.Mirror() && page.Flip();
-                        break;
-                    case Orientation::kLeft:
-                        ok = page.RotateLeft();
-                        break;
-                    case Orientation::kRight:
-                        ok = page.RotateRight();
-                        break;
-                    default:
-                        break;
-                }
                 double xDpi, yDpi;
                 PlacementDpi(*only, &xDpi, &yDpi);
+                const Orientation shown = rotate == 90    ? Orientation::kRight
+                                          : rotate == 180 ? Orientation::kHalfTurn
+                                          : rotate == 270 ? Orientation::kLeft
+                                                          : Orientation::kAsIs;
+                const bool ok = Turn(page, turn) && Turn(page, shown);
+                if (rotate == 90 || rotate == 270) std::swap(xDpi, yDpi);
                 page.SetXDpi(static_cast<int32_t>(std::lround(xDpi)));
                 page.SetYDpi(static_cast<int32_t>(std::lround(yDpi)));
-                if (ok && rotate == 90) ok = page.RotateRight();
-                if (ok && rotate == 180) ok = page.Mirror() && page.Flip();
-                if (ok && rotate == 270) ok = page.RotateLeft();
-                if (ok && (rotate == 90 || rotate == 270)) {
-                    page.SetXDpi(static_cast<int32_t>(std::lround(yDpi)));
-                    page.SetYDpi(static_cast<int32_t>(std::lround(xDpi)));
-                }
                 if (!ok) return d.Fail(name + ": " + page.GetLastError());
                 return true;
             }
