@@ -401,20 +401,6 @@ TEST_F(Ocr, DeskewHandsTheEngineAOneBitPageForTheWholeBatch) {
     }
 }
 
-// A page of lines in 80-pixel Liberation Sans (texts in the drawing's
-// 8-bit Windows code page), one line every 170 pixels.
-void DrawLines(const std::vector<std::string>& lines, const std::string& path) {
-    RasterImage page(1300, 120 + 170 * static_cast<uint32_t>(lines.size()), 24);
-    page.Clear(255);
-    page.SetXDpi(300);
-    page.SetYDpi(300);
-    for (size_t i = 0; i < lines.size(); ++i)
-        ASSERT_EQ(page.DrawString(60, 160 + 170 * static_cast<int32_t>(i), lines[i].c_str(),
-                                  RgbQuad{0, 0, 0, 0}, "Arial", 80),
-                  1);
-    SaveOrFail(page, path);
-}
-
 // The words of a box list, in order.
 std::vector<std::string> BoxWords(const std::string& boxList) {
     int pages = 0;
@@ -474,7 +460,7 @@ TEST_F(OcrLanguages, LanguageInstalledLaterIsFound) {
         0);
     ASSERT_EQ(symlink(fakeSystem.c_str(), (bin + "/tessdata").c_str()), 0);
     ASSERT_EQ(symlink((BuildDir() + "/cli/ocr.exe").c_str(), (bin + "/ocr.exe").c_str()), 0);
-    DrawLines({"\xc9t\xe9 \xe0 No\xebl",
+    DrawTextLines({"\xc9t\xe9 \xe0 No\xebl",
                "Ch\xe2teau fran\xe7"
                "ais"},
               dir.File("page.png"));
@@ -498,7 +484,7 @@ TEST_F(OcrLanguages, LanguageInstalledLaterIsFound) {
 // "deu+eng" reaches the engine whole: the German line and the English one
 // are both read.
 TEST_F(OcrLanguages, CombinedLanguagesReadBothLines) {
-    DrawLines({"Gr\xfc\xdf"
+    DrawTextLines({"Gr\xfc\xdf"
                "e aus K\xf6ln",
                "Hello from London"},
               dir.File("page.png"));
