@@ -273,6 +273,7 @@ int32_t ParseCommandLine(ToolOptions& options, const std::vector<std::string>& w
     const size_t positional = rest.size() - 1;
     if (!parsed || positional < 1 || positional > 2 || options.version || options.help) {
         PrintAbout(table, programName);
+        if (options.version) std::printf("Version: %s\n", SHEETMEND_VERSION);
         return 0;
     }
     options.inputPath = rest[1];

@@ -5,9 +5,11 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <set>
 
 #include "ocr/run_and_wait.h"
 #include "platform/console.h"
@@ -39,7 +41,71 @@ bool IsPlainLanguageName(const std::string& language) {
     return language.find('/') == std::string::npos && language != "." && language != "..";
 }
 
+// Pairs run side by side fetch a missing language once: the others wait for
+// the lock and then find the data in place. The same lock keeps the set of
+// languages already reported as missing.
+std::mutex& ProvisioningLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+// Prints the missing-language message for `language` unless this run did so
+// already. The caller holds the provisioning lock.
+void ReportOnce(const std::string& language, const std::string& dataFolder) {
+    static std::set<std::string> reported;
+    if (!reported.insert(language).second) return;
+    const std::string package = LanguagePackageName(language);
+    ConsolePrintf(
+        "[ERROR] OCR language '%s' is not installed: %s%s.traineddata is missing. Install the "
+        "Debian package %s (apt-get install %s), or set SHEETMEND_LANGDATA_URL to a language "
+        "download server.\n",
+        language.c_str(), dataFolder.c_str(), language.c_str(), package.c_str(), package.c_str());
+}
+
 }  // namespace
+
+bool LanguageServerConfigured() {
+    const char* url = std::getenv("SHEETMEND_LANGDATA_URL");
+    return url && *url;
+}
+
+std::vector<std::string> LanguageParts(const std::string& language) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= language.size()) {
+        size_t end = language.find('+', start);
+        if (end == std::string::npos) end = language.size();
+        if (end > start) parts.push_back(language.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
+std::string LanguagePackageName(const std::string& language) {
+    if (language.rfind("script/", 0) == 0) return "tesseract-ocr-script-*";
+    std::string package = "tesseract-ocr-";
+    for (const char c : language)
+        package += c == '_' ? '-' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return package;
+}
+
+int32_t ReportMissingLanguages(const std::string& language, const std::string& programDir) {
+    if (LanguageServerConfigured()) return 0;
+    const std::string folder = WithSlash(programDir) + "tessdata";
+    if (!DirectoryExists(folder)) return 0;
+    std::lock_guard<std::mutex> hold(ProvisioningLock());
+    int32_t missing = 0;
+    for (const std::string& part : LanguageParts(language)) {
+        if (Readable(folder + "/" + part + ".traineddata")) continue;
+        ReportOnce(part, folder + "/");
+        ++missing;
+    }
+    return missing;
+}
+
+int32_t ReportMissingLanguages(const std::string& language) {
+    return ReportMissingLanguages(language, ExecutableDirectory());
+}
 
 std::string LanguageServer() {
     const char* url = std::getenv("SHEETMEND_LANGDATA_URL");
@@ -52,20 +118,22 @@ std::string LanguagePackageAddress(const std::string& language) {
 
 int32_t EnsureLanguageData(const std::string& language, const std::string& programDir) {
     if (language.empty()) return 1;
-    // Pairs run side by side fetch a missing language once: the others wait
-    // here and then find the data in place.
-    static std::mutex fetching;
-    std::lock_guard<std::mutex> hold(fetching);
     const std::string folder = WithSlash(programDir) + "tessdata";
     if (!DirectoryExists(folder)) return 0;
+    if (!LanguageServerConfigured()) return ReportMissingLanguages(language, programDir) == 0;
+    std::lock_guard<std::mutex> hold(ProvisioningLock());
     const std::string dataFolder = folder + "/";
-    if (Readable(dataFolder + language + ".traineddata")) return 1;
-    const int32_t r = DownloadLanguageData(language, dataFolder, programDir);
-    if (r == 1)
-        ConsolePrintf("[Message] Download '%s' language package successful.\n", language.c_str());
-    else
-        ConsolePrintf("[Message] Failed to download '%s' language package.\n", language.c_str());
-    return r;
+    int32_t all = 1;
+    for (const std::string& part : LanguageParts(language)) {
+        if (Readable(dataFolder + part + ".traineddata")) continue;
+        const int32_t r = DownloadLanguageData(part, dataFolder, programDir);
+        if (r == 1)
+            ConsolePrintf("[Message] Download '%s' language package successful.\n", part.c_str());
+        else
+            ConsolePrintf("[Message] Failed to download '%s' language package.\n", part.c_str());
+        all &= r;
+    }
+    return all;
 }
 
 int32_t EnsureLanguageData(const std::string& language) {

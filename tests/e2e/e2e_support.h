@@ -7,6 +7,7 @@
 
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "image/formats.h"
 #include "image/raster_image.h"
@@ -45,6 +46,16 @@ inline RasterImage DrawBitonalPage(uint32_t w, uint32_t h) {
 inline void SaveOrFail(RasterImage& img, const std::string& path) {
     RasterImage copy(img);
     ASSERT_TRUE(copy.Save(path.c_str(), ImageTypeFromExtension(path))) << path << ": " << copy.GetLastError();
+}
+
+// A page of lines in 80-pixel Liberation Sans (texts in the drawing's
+// 8-bit Windows code page), one line every 170 pixels.
+inline void DrawTextLines(const std::vector<std::string>& lines, const std::string& path) {
+    RasterImage page(1300, 120 + 170 * static_cast<uint32_t>(lines.size()), 24);
+    page.Clear(255);
+    for (size_t i = 0; i < lines.size(); ++i)
+        page.DrawString(60, 160 + 170 * static_cast<int32_t>(i), lines[i].c_str(), {}, "Arial", 80);
+    SaveOrFail(page, path);
 }
 
 inline RasterImage LoadOrFail(const std::string& path) {

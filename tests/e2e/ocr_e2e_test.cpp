@@ -401,5 +401,61 @@ TEST_F(Ocr, DeskewHandsTheEngineAOneBitPageForTheWholeBatch) {
     }
 }
 
+// The words of a box list, each followed by a blank.
+std::string BoxWords(const std::string& boxList) {
+    return std::regex_replace(ReadText(boxList), std::regex(R"(\d+,\d+,\d+,\d+,([^\r]*)\r\n)"),
+                              "$1 ");
+}
+
+// The build's data folder is the system's own: it shows every language that
+// tesseract lists, osd included.
+TEST_F(Ocr, BuildDataFolderShowsEveryLanguageTesseractHas) {
+    std::string listed, shown;
+    ASSERT_EQ(RunShell("tesseract --list-langs 2>/dev/null | tail -n +2 | sort", &listed), 0);
+    RunShell("cd '" + BuildDir() + "/cli/tessdata/' && ls *.traineddata | cut -d. -f1", &shown);
+    EXPECT_EQ(shown, listed);
+    EXPECT_NE(listed.find("osd\n"), std::string::npos) << listed;
+}
+
+// Laid out with a data folder that stands for the system's, a language is
+// named with its package until its data arrives there, and then read.
+TEST_F(Ocr, LanguageInstalledLaterIsFound) {
+    unsetenv("SHEETMEND_LANGDATA_URL");
+    const std::string bin = LayOutBinary(), data = dir.File("data");
+    mkdir(data.c_str(), 0755);
+    ASSERT_EQ(symlink(data.c_str(), (bin + "/tessdata").c_str()), 0);
+    ASSERT_EQ(symlink((BuildDir() + "/cli/ocr.exe").c_str(), (bin + "/ocr.exe").c_str()), 0);
+    DrawTextLines({"\311t\351 \340 No\353l", "Ch\342teau fran\347ais"}, dir.File("page.png"));
+    ProgramResult r = RunIn(bin, {"-ocr", "-lang", "fra", "page.png", "out.png"});
+    EXPECT_EQ(Count(r.out, "(apt-get install tesseract-ocr-fra)"), 1) << r.out;
+    symlink("/usr/share/tesseract-ocr/5/tessdata/fra.traineddata",
+            (data + "/fra.traineddata").c_str());
+    r = RunIn(bin, {"-ocr", "-lang", "fra", "page.png", "out.png"});
+    EXPECT_EQ(r.out.find("[ERROR]"), std::string::npos) << r.out;
+    EXPECT_EQ(BoxWords(dir.File("out-0.box.txt")), "Été à Noël Château français \f");
+}
+
+TEST_F(Ocr, CombinedLanguagesReadBothLines) {
+    DrawTextLines({"Gr\374\337e aus K\366ln", "Hello from London"}, dir.File("page.png"));
+    ProgramResult r = RunSheetmend({"-ocr", "-lang", "deu+eng", "page.png", "out.png"}, dir.path());
+    EXPECT_EQ(BoxWords(dir.File("out-0.box.txt")), "Grüße aus Köln Hello from London \f") << r.out;
+}
+
+// An unknown language is named once for the whole batch, before its first
+// file, with one worker or several; the files go on as before.
+TEST_F(Ocr, MissingLanguageIsReportedOncePerBatch) {
+    unsetenv("SHEETMEND_LANGDATA_URL");
+    for (const char* name : {"a.png", "b.png", "c.png"}) SaveWhitePage(name);
+    for (const char* jobs : {"1", "3"}) {
+        setenv("SHEETMEND_JOBS", jobs, 1);
+        ProgramResult r = RunSheetmend({"-ocr", "-lang", "eng+xyz", "*.png", "out/"}, dir.path());
+        EXPECT_EQ(r.status, 1) << r.out << r.err;
+        EXPECT_EQ(r.out.rfind("[ERROR] OCR language 'xyz' is not installed", 0), 0u) << r.out;
+        EXPECT_EQ(Count(r.out, "(apt-get install tesseract-ocr-xyz)"), 1) << r.out;
+        EXPECT_EQ(TimingLines(r.out), 3);
+    }
+    unsetenv("SHEETMEND_JOBS");
+}
+
 }  // namespace
 }  // namespace sheetmend::testing

@@ -226,5 +226,33 @@ TEST_F(LanguageData, MissingToolsAndUnsafeNamesFailAfterTheAnnouncement) {
     }
 }
 
+TEST(LanguageNames, PartsAndTheirPackages) {
+    EXPECT_EQ(LanguageParts("+deu++chi_sim+"), (std::vector<std::string>{"deu", "chi_sim"}));
+    EXPECT_EQ(LanguagePackageName("chi_sim"), "tesseract-ocr-chi-sim");
+    EXPECT_EQ(LanguagePackageName("script/Latin"), "tesseract-ocr-script-*");
+}
+
+// Each part of a combination is provisioned on its own: with a server only
+// the missing part is fetched; without one nothing is, and each missing part
+// is named with its package once in the run.
+TEST_F(LanguageData, CombinedLanguagesArePartByPart) {
+    const std::string p = ProgramFolder(dir_, true);
+    WriteFileBytes(p + "tessdata/eng.traineddata", {'e'});
+    const std::string fetched = Requests() + "/app/ocr/tesseract_3.01_data/xyz.traineddata.gz\n";
+    std::string out;
+    EXPECT_EQ(Ensure("eng+xyz", p, out), 1);
+    EXPECT_EQ(out, Announcement() + "[Message] Download 'xyz' language package successful.\n");
+    unsetenv("SHEETMEND_LANGDATA_URL");
+    EXPECT_EQ(Ensure("eng+qqa+xyz", p, out), 0);
+    EXPECT_EQ(out, "[ERROR] OCR language 'qqa' is not installed: " + p +
+                       "tessdata/qqa.traineddata is missing. Install the Debian package "
+                       "tesseract-ocr-qqa (apt-get install tesseract-ocr-qqa), or set "
+                       "SHEETMEND_LANGDATA_URL to a language download server.\n");
+    EXPECT_EQ(Ensure("qqa", p, out), 0);
+    EXPECT_EQ(out, "");
+    setenv("SHEETMEND_LANGDATA_URL", url_.c_str(), 1);
+    EXPECT_EQ(Requests(), fetched);
+}
+
 }  // namespace
 }  // namespace sheetmend::ocr
