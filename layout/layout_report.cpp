@@ -63,8 +63,9 @@ std::vector<LayoutBlock> ReportLayout(PageBitmap& page) {
     return blocks;
 }
 
-int32_t RunLayoutAnalysis(const std::string& inputPath, const std::string& outputPath) {
-    std::unique_ptr<PageBitmap> page = LoadPageBitmap(inputPath);
+int32_t RunLayoutAnalysis(const std::string& inputPath, const std::string& outputPath,
+                          bool adaptive) {
+    std::unique_ptr<PageBitmap> page = LoadPageBitmap(inputPath, adaptive);
     if (!page) {
         ConsolePrintf("[ERROR] Failed to load \"%s\" file.\n", inputPath.c_str());
         return 0;

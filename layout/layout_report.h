@@ -16,7 +16,8 @@ const char* BlockTypeLabel(uint32_t type);
 
 // 1 when the page was analysed (whatever became of the picture), 0 when the
 // input could not be loaded.
-int32_t RunLayoutAnalysis(const std::string& inputPath, const std::string& outputPath);
+int32_t RunLayoutAnalysis(const std::string& inputPath, const std::string& outputPath,
+                          bool adaptive = false);
 
 // Analyses the page and prints its blocks between the report's two rulers;
 // the page is released afterwards.

@@ -47,6 +47,8 @@ struct ToolOptions {
     int32_t ocr = 0;
     std::string lang;
     int32_t boxpic = 0;
+    int32_t adaptive = 0;  // local instead of global threshold wherever a page becomes 1 bit
+    int32_t flatten = 0;   // divide out the paper background before any threshold
 };
 
 // The defaults set before parsing: no threshold, no dithering, no long-line

@@ -29,9 +29,9 @@ void CleanPageBitmap(PageBitmap& page, bool despeckle, int32_t speckleSize, bool
 }
 
 int32_t CleanPage(const std::string& inputPath, const std::string& outputPath, bool despeckle,
-                  int32_t speckleSize, bool deskew) {
+                  int32_t speckleSize, bool deskew, bool adaptive) {
     if (!despeckle && !deskew) return 0;
-    std::unique_ptr<PageBitmap> page = LoadPageBitmap(inputPath);
+    std::unique_ptr<PageBitmap> page = LoadPageBitmap(inputPath, adaptive);
     if (!page) {
         ConsolePrintf("[ERROR] Failed to load \"%s\" file.\n", inputPath.c_str());
         return 0;

@@ -15,8 +15,9 @@ namespace sheetmend {
 // to outputPath. 0 when neither step is asked for, the page cannot be loaded
 // ("[ERROR] Failed to load ..." is printed) or the page could not be saved;
 // 1 when the cleaned page was saved. speckleSize 0 or below means 20.
+// `adaptive` makes the page black and white by the local threshold.
 int32_t CleanPage(const std::string& inputPath, const std::string& outputPath, bool despeckle,
-                  int32_t speckleSize, bool deskew);
+                  int32_t speckleSize, bool deskew, bool adaptive = false);
 
 // The cleaning of a page in memory: the despeckle, then the deskew, each
 // when asked for.

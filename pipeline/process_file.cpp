@@ -23,7 +23,7 @@ bool HasConversionOptions(const ToolOptions& o) {
     const bool depth = o.bitcount == 1 || o.bitcount == 4 || o.bitcount == 8 || o.bitcount == 16 ||
                        o.bitcount == 24 || o.bitcount == 32;
     return depth || o.rotate != 0 || o.threshold >= 0 || o.dither >= 0 || o.width > 0 ||
-           o.height > 0 || o.flip || o.mirror || o.deskew || o.despeckle;
+           o.height > 0 || o.flip || o.mirror || o.deskew || o.despeckle || o.flatten;
 }
 
 uint32_t TrimColorFromText(const std::string& text) {
@@ -66,16 +66,17 @@ int32_t ProcessFile(ToolOptions& options, const std::string& inputPath,
     if (options.deskew2 || options.despeckle2) {
         // The pair counts as not done whatever the cleaning gave.
         CleanPage(inputPath, outputPath, options.despeckle2 != 0, options.specklesize,
-                  options.deskew2 != 0);
+                  options.deskew2 != 0, options.adaptive != 0);
         return 0;
     }
-    if (options.layout) return RunLayoutAnalysis(inputPath, outputPath);
+    if (options.layout) return RunLayoutAnalysis(inputPath, outputPath, options.adaptive != 0);
     if (options.removeborder) return RemoveBorders(options, inputPath, outputPath);
     if (options.trimmargin)
         return TrimMargins(options, inputPath, outputPath, TrimColorFromText(options.trimcolor));
     if (options.boxobjects || options.removelongline >= 0 || options.removeshortline > 0)
         return RemoveBlackLines(inputPath, outputPath, options.boxobjects != 0,
-                                options.removelongline, options.removeshortline);
+                                options.removelongline, options.removeshortline,
+                                options.adaptive != 0);
     if (HasConversionOptions(options)) return ConvertFile(options, inputPath, outputPath);
     return 0;
 }

@@ -104,7 +104,7 @@ PageOutcome OcrOnePage(ToolOptions& options, RasterImage& page, const std::strin
 }
 
 PageOutcome CleanOnePage(const ToolOptions& options, RasterImage& page) {
-    std::unique_ptr<PageBitmap> bitmap = PageBitmapFromImage(page);
+    std::unique_ptr<PageBitmap> bitmap = PageBitmapFromImage(page, options.adaptive != 0);
     page.Destroy();
     if (!bitmap) return PageOutcome::kFailed;
     CleanPageBitmap(*bitmap, options.despeckle2 != 0, options.specklesize, options.deskew2 != 0);
@@ -118,11 +118,11 @@ PageOutcome CleanOnePage(const ToolOptions& options, RasterImage& page) {
     return PageOutcome::kWrite;
 }
 
-PageOutcome LayoutOnePage(RasterImage& page, uint32_t outputCode) {
+PageOutcome LayoutOnePage(RasterImage& page, uint32_t outputCode, bool adaptive) {
     std::vector<LayoutBlock> blocks;
     {
         RasterImage bitonal(page);
-        std::unique_ptr<PageBitmap> bitmap = PageBitmapFromImage(bitonal);
+        std::unique_ptr<PageBitmap> bitmap = PageBitmapFromImage(bitonal, adaptive);
         if (!bitmap) return PageOutcome::kFailed;
         blocks = ReportLayout(*bitmap);
     }
@@ -192,7 +192,7 @@ int32_t ProcessPages(ToolOptions& options, const std::string& inputPath,
         return 0;
     }
     if (options.layout)
-        return run(true, [&](RasterImage& page, int32_t) { return LayoutOnePage(page, code); });
+        return run(true, [&](RasterImage& page, int32_t) { return LayoutOnePage(page, code, options.adaptive != 0); });
     if (options.removeborder)
         return run(true, [&](RasterImage& page, int32_t) {
             return BorderOnePage(options, page, outputPath);
@@ -211,7 +211,8 @@ int32_t ProcessPages(ToolOptions& options, const std::string& inputPath,
         return run(true, [&](RasterImage& page, int32_t) {
             RasterImage work;
             if (!RemoveLinesFromPage(page, inputPath, options.boxobjects != 0,
-                                     options.removelongline, options.removeshortline, work))
+                                     options.removelongline, options.removeshortline, work,
+                                     options.adaptive != 0))
                 return PageOutcome::kFailed;
             page.Transfer(work);
             return PageOutcome::kWrite;

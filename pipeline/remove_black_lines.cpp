@@ -159,7 +159,7 @@ ObjectRect ComponentBounds(const InkObjects& objects, size_t object) {
 }
 
 bool RemoveLinesFromPage(RasterImage& page, const std::string& inputName, bool boxObjects,
-                         int32_t longLine, int32_t shortLine, RasterImage& work) {
+                         int32_t longLine, int32_t shortLine, RasterImage& work, bool adaptive) {
     const uint32_t W = page.GetWidth();
     const uint32_t H = page.GetHeight();
     if (W > kMaxLinePageSide || H > kMaxLinePageSide) {
@@ -173,7 +173,7 @@ bool RemoveLinesFromPage(RasterImage& page, const std::string& inputName, bool b
     // Objects are found on a black-and-white version; the page as loaded is
     // what gets painted and saved.
     work.Copy(page, true, true, true);
-    BinarizePage(page);
+    BinarizePage(page, adaptive);
     const uint32_t L = longLine < 1 ? (W < H ? W : H) / 4 : static_cast<uint32_t>(longLine);
     const int32_t S = shortLine;
     uint8_t inkIndex = 1;
@@ -251,7 +251,7 @@ bool RemoveLinesFromPage(RasterImage& page, const std::string& inputName, bool b
 }
 
 int32_t RemoveBlackLines(const std::string& inputPath, const std::string& outputPath,
-                         bool boxObjects, int32_t longLine, int32_t shortLine) {
+                         bool boxObjects, int32_t longLine, int32_t shortLine, bool adaptive) {
     if (inputPath.empty() || outputPath.empty()) return 0;
     if (ImageTypeFromExtension(inputPath) == kFormatUnknown) {
         ConsolePrintf("'%s' is an unknown image format.\n", inputPath.c_str());
@@ -268,7 +268,8 @@ int32_t RemoveBlackLines(const std::string& inputPath, const std::string& output
         return 0;
     }
     RasterImage work;
-    if (!RemoveLinesFromPage(page, inputPath, boxObjects, longLine, shortLine, work)) return 0;
+    if (!RemoveLinesFromPage(page, inputPath, boxObjects, longLine, shortLine, work, adaptive))
+        return 0;
     return work.Save(outputPath.c_str(), outputCode) ? 1 : 0;
 }
 

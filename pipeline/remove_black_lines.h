@@ -42,13 +42,16 @@ ObjectRect ComponentBounds(const InkObjects& objects, size_t object);
 // The operation on a page in memory: `page` is made black and white and then
 // emptied on the way; `work` receives the painted page. inputName names the
 // page in messages. False, with a message, for a page too large or one
-// without a colour copy for boxing.
+// without a colour copy for boxing. `adaptive` makes the black-and-white
+// copy by the local threshold.
 bool RemoveLinesFromPage(RasterImage& page, const std::string& inputName, bool boxObjects,
-                         int32_t longLine, int32_t shortLine, RasterImage& work);
+                         int32_t longLine, int32_t shortLine, RasterImage& work,
+                         bool adaptive = false);
 
 // The operation behind -removelongline, -removeshortline and -boxobjects.
 // Returns 1 when the output file was written, else 0.
 int32_t RemoveBlackLines(const std::string& inputPath, const std::string& outputPath,
-                         bool boxObjects, int32_t longLine, int32_t shortLine);
+                         bool boxObjects, int32_t longLine, int32_t shortLine,
+                         bool adaptive = false);
 
 }  // namespace sheetmend

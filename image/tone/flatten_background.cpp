@@ -1,0 +1,178 @@
+// Background flattening (FlattenBackground): uneven light, stains, yellowed
+// paper and show-through become white paper, while ink keeps its tone and
+// colour.
+//
+// A scanned page is roughly ink x paper x light, so dividing each channel by
+// an estimate of the paper under the light leaves the ink alone. The
+// estimate is made on a reduced copy: every tile of about a twelfth of an
+// inch gives the high percentile of its channel values (read on every
+// second pixel of every second row), which is paper unless the tile is
+// mostly ink; a closing (largest, then smallest over neighbouring tiles)
+// fills the tiles that ink covered, and two box blurs smooth the steps
+// between tiles. The quotient then goes through a tone curve that is the
+// identity up to half the paper's brightness and reaches white a little
+// below it, so faint marks on the paper (a stain's ring, the mirrored text
+// of the page behind, paper grain) turn white, not just lighter.
+#include <cmath>
+#include <vector>
+
+#include "image/raster_image.h"
+#include "image/tone/tone_internal.h"
+
+namespace sheetmend {
+
+namespace tone {
+
+namespace {
+
+constexpr double kPercentile = 0.9;     // of a tile's values, taken as its paper
+constexpr uint32_t kClosingRadius = 2;  // tiles
+constexpr uint32_t kBlurPasses = 2;
+// The tone curve over value / background: the identity up to kKeepBelow,
+// white from kWhiteFrom, a straight line between.
+constexpr double kKeepBelow = 0.5;
+constexpr double kWhiteFrom = 0.85;
+// The background is never taken darker than this, so a black area (a photo,
+// a scanner border) is not divided into a white one.
+constexpr float kDarkestBackground = 24;
+constexpr uint32_t kSteps = 1024;  // quotient resolution of the curve
+
+// The highest value at or below which at most kPercentile of the counts lie.
+float Percentile(const uint32_t* histogram) {
+    uint64_t total = 0;
+    for (uint32_t v = 0; v < 256; ++v) total += histogram[v];
+    const auto above = static_cast<uint64_t>(static_cast<double>(total) * (1 - kPercentile));
+    uint64_t seen = 0;
+    uint32_t v = 255;
+    for (; v > 0; --v) {
+        seen += histogram[v];
+        if (seen > above) break;
+    }
+    return static_cast<float>(v);
+}
+
+// The largest (or smallest) value of each run of 2 r + 1 neighbours in one
+// direction of the grid, and then in the other.
+void Extreme(CellGrid& grid, uint32_t r, bool largest) {
+    const auto pick = [largest](float a, float b) {
+        return largest ? std::max(a, b) : std::min(a, b);
+    };
+    const CellGrid in = grid;
+    for (uint32_t j = 0; j < grid.ny; ++j)
+        for (uint32_t i = 0; i < grid.nx; ++i) {
+            float v = in.At(i, j);
+            for (uint32_t k = i > r ? i - r : 0; k < std::min(i + r + 1, grid.nx); ++k)
+                v = pick(v, in.At(k, j));
+            grid.At(i, j) = v;
+        }
+    const CellGrid across = grid;
+    for (uint32_t j = 0; j < grid.ny; ++j)
+        for (uint32_t i = 0; i < grid.nx; ++i) {
+            float v = across.At(i, j);
+            for (uint32_t k = j > r ? j - r : 0; k < std::min(j + r + 1, grid.ny); ++k)
+                v = pick(v, across.At(i, k));
+            grid.At(i, j) = v;
+        }
+}
+
+// Mean of the 3 x 3 neighbours that exist.
+void Blur(CellGrid& grid) {
+    const CellGrid in = grid;
+    for (uint32_t j = 0; j < grid.ny; ++j)
+        for (uint32_t i = 0; i < grid.nx; ++i) {
+            float sum = 0;
+            uint32_t n = 0;
+            for (uint32_t l = j ? j - 1 : 0; l < std::min(j + 2, grid.ny); ++l)
+                for (uint32_t k = i ? i - 1 : 0; k < std::min(i + 2, grid.nx); ++k, ++n)
+                    sum += in.At(k, l);
+            grid.At(i, j) = sum / static_cast<float>(n);
+        }
+}
+
+// 1 / background of every channel (kSteps / background, to be exact) at the
+// tile centres. Channels in row order: blue, green, red for 24 bits.
+std::vector<CellGrid> ReciprocalBackground(const RasterImage& image, uint32_t tile) {
+    const uint32_t width = image.GetWidth(), height = image.GetHeight();
+    const uint32_t channels = image.GetBpp() / 8;
+    std::vector<CellGrid> grids(channels, CellGrid(width, height, tile));
+    const uint32_t nx = grids[0].nx;
+    std::vector<uint32_t> histograms(size_t{nx} * channels * 256);
+    for (uint32_t j = 0; j < grids[0].ny; ++j) {
+        const uint32_t y1 = std::min(height, (j + 1) * tile);
+        for (uint32_t y = j * tile; y < y1; y += 2) {
+            const uint8_t* row = image.RowPtr(y);
+            for (uint32_t x = 0; x < width; x += 2) {
+                uint32_t* h = histograms.data() + size_t{x / tile} * channels * 256;
+                for (uint32_t c = 0; c < channels; ++c)
+                    ++h[c * 256 + row[size_t{x} * channels + c]];
+            }
+        }
+        for (uint32_t i = 0; i < nx; ++i)
+            for (uint32_t c = 0; c < channels; ++c)
+                grids[c].At(i, j) =
+                    Percentile(histograms.data() + (size_t{i} * channels + c) * 256);
+        std::fill(histograms.begin(), histograms.end(), 0u);
+    }
+    for (CellGrid& g : grids) {
+        Extreme(g, kClosingRadius, true);
+        Extreme(g, kClosingRadius, false);
+        for (uint32_t k = 0; k < kBlurPasses; ++k) Blur(g);
+        for (float& v : g.v) v = static_cast<float>(kSteps) / std::max(v, kDarkestBackground);
+    }
+    return grids;
+}
+
+}  // namespace
+
+uint32_t FlattenTileSize(int32_t dpi) {
+    return std::max(8, std::clamp(dpi, 1, 10000) / 12);
+}
+
+void DivideByBackground(RasterImage& image, uint32_t tile) {
+    const uint32_t width = image.GetWidth(), height = image.GetHeight();
+    const uint32_t channels = image.GetBpp() / 8;
+    const std::vector<CellGrid> grids = ReciprocalBackground(image, tile);
+    std::array<uint8_t, kSteps + 1> curve{};
+    for (uint32_t q = 0; q <= kSteps; ++q) {
+        const double r = static_cast<double>(q) / kSteps;
+        const double v = r <= kKeepBelow   ? r
+                         : r >= kWhiteFrom ? 1.0
+                                           : kKeepBelow + (r - kKeepBelow) * (1 - kKeepBelow) /
+                                                              (kWhiteFrom - kKeepBelow);
+        curve[q] = static_cast<uint8_t>(std::lround(v * 255));
+    }
+    std::vector<GridRows> rows;
+    for (const CellGrid& g : grids) rows.emplace_back(g, width);
+    for (uint32_t y = 0; y < height; ++y) {
+        uint8_t* row = image.RowPtr(y);
+        for (uint32_t c = 0; c < channels; ++c) {
+            const float* reciprocal = rows[c].Row(y);
+            uint8_t* p = row + c;
+            for (uint32_t x = 0; x < width; ++x, p += channels) {
+                const auto q = static_cast<uint32_t>(static_cast<float>(*p) * reciprocal[x]);
+                *p = curve[std::min(q, kSteps)];
+            }
+        }
+    }
+}
+
+}  // namespace tone
+
+bool RasterImage::FlattenBackground() {
+    if (!dib_) return false;
+    const uint32_t bpp = GetBpp();
+    if (bpp == 1) return true;
+    if (bpp < 24) {
+        // A grey palette becomes the grey ramp, any other palette true colour:
+        // divided values need not be in the palette.
+        bool grey = true;
+        const RgbQuad* pal = GetPalette();
+        for (uint32_t i = 0; pal && i < GetNumColors(); ++i)
+            grey = grey && pal[i].red == pal[i].green && pal[i].green == pal[i].blue;
+        if (!(grey ? GrayScale() : IncreaseBpp(24))) return false;
+    }
+    tone::DivideByBackground(*this, tone::FlattenTileSize(GetYDpi()));
+    return true;
+}
+
+}  // namespace sheetmend
