@@ -6,16 +6,17 @@
 // squares of grey values, and summed-area tables over the cells give the
 // mean m and deviation s of the window around any cell in four reads, so the
 // cost does not depend on the window. Two passes follow:
-//  1. Sauvola's level m (1 + k (s / 128 - 1)) with a small k: low enough
-//     below the paper that its texture stays white, high enough that faint
-//     pencil strokes fall under it.
-//  2. Sauvola's level lies well above the middle of paper and ink where the
-//     contrast is strong, and so widens strokes by their blurred edges. The
-//     first pass splits each window into ink and paper; where the window
-//     holds enough ink, the level comes down to the middle of the two means
-//     (as a global threshold would put it on an evenly lit page), never up.
+//  1. Sauvola's level m (1 + k (s / 128 - 1)) with k = 0.2: on an evenly lit
+//     page it lies where the global level does (about 0.8 of the paper), low
+//     enough below the paper that its texture stays white, high enough that
+//     faint pencil strokes fall under it.
+//  2. Where the light is dim and the paper grainy, grain still falls under
+//     that level. The first pass splits each window into dark pixels and
+//     paper; when their means lie close together the dark ones are grain,
+//     and the level comes down to their mean, so only the darkest remain.
 // The levels live at the cell centres and are interpolated over the pixels.
 #include <cmath>
+#include <cstdlib>
 #include <vector>
 
 #include "image/raster_image.h"
@@ -30,11 +31,8 @@ namespace {
 constexpr uint32_t kRadius = 7;       // window: 2 * kRadius + 1 cells a side
 constexpr double kSensitivity = 0.2;  // Sauvola's k
 constexpr double kRange = 128;        // Sauvola's R: the largest deviation of 8-bit grey
-// Windows with fewer ink pixels than this share keep Sauvola's level: the
-// ink mean of a few stray pixels says nothing about the page.
-constexpr double kInkShare = 0.01;
-// The ink and paper means must be this far apart for a window to count as
-// holding ink rather than paper grain.
+// The dark and paper means of a window must be this far apart for its dark
+// pixels to count as ink rather than paper grain.
 constexpr double kInkContrast = 24;
 
 // The grey rows of an image: the rows themselves for an identity grey ramp,
@@ -145,16 +143,15 @@ CellGrid AdaptiveLevels(const RasterImage& image, uint32_t window) {
         for (uint32_t i = 0; i < nx; ++i) {
             const double n = windowPixels(i, j);
             const double ink = static_cast<double>(inkCounts.Sum(i, j, kRadius));
-            if (ink < kInkShare * n || ink >= n) continue;
+            if (ink == 0 || ink >= n) continue;
             const double inkGrey = static_cast<double>(inkSums.Sum(i, j, kRadius));
             const double inkMean = inkGrey / ink;
             const double paperMean =
                 (static_cast<double>(sums.Sum(i, j, kRadius)) - inkGrey) / (n - ink);
             // Dark pixels that differ little from the paper are its grain:
             // only the darkest of them could be ink.
-            const double level =
-                paperMean - inkMean < kInkContrast ? inkMean : (inkMean + paperMean) / 2;
-            levels.At(i, j) = std::min(levels.At(i, j), static_cast<float>(level));
+            if (paperMean - inkMean >= kInkContrast) continue;
+            levels.At(i, j) = std::min(levels.At(i, j), static_cast<float>(inkMean));
         }
     return levels;
 }
