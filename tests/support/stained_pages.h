@@ -178,13 +178,13 @@ inline std::vector<StainedPage> DrawStainedPages() {
     return pages;
 }
 
-// Harmonic mean of the precision and recall of the black pixels of a 1-bit
-// image (palette entry 0 black) against the drawn ink.
+// Harmonic mean of the precision and recall of the black pixels of a
+// black-and-white image against the drawn ink.
 inline double InkFMeasure(const RasterImage& bw, const std::vector<uint8_t>& ink) {
     double hit = 0, found = 0, truth = 0;
     for (uint32_t y = 0; y < bw.GetHeight(); ++y)
         for (uint32_t x = 0; x < bw.GetWidth(); ++x) {
-            const bool black = bw.GetPixelIndex(int32_t(x), int32_t(y)) == 0;
+            const bool black = bw.GetPixelColor(int32_t(x), int32_t(y), false).red < 128;
             const bool drawn = ink[size_t(y) * bw.GetWidth() + x] != 0;
             hit += black && drawn;
             found += black;
