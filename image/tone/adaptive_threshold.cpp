@@ -16,7 +16,7 @@
 //     and the level comes down to their mean, so only the darkest remain.
 // The levels live at the cell centres and are interpolated over the pixels.
 #include <cmath>
-#include <cstdlib>
+#include <new>
 #include <vector>
 
 #include "image/raster_image.h"
@@ -56,48 +56,101 @@ class GreyPlane {
     std::vector<uint8_t> plane_;
 };
 
-// Per cell: the sum and the sum of squares of the grey values.
-void CellMoments(const GreyPlane& grey, uint32_t width, uint32_t height, const CellGrid& grid,
-                 std::vector<uint64_t>& sum, std::vector<uint64_t>& squares) {
-    for (uint32_t y = 0; y < height; ++y) {
-        const uint8_t* g = grey.Row(y);
-        const size_t base = size_t{y / grid.cell} * grid.nx;
-        for (uint32_t i = 0, x0 = 0; i < grid.nx; ++i, x0 += grid.cell) {
-            const uint32_t x1 = std::min(width, x0 + grid.cell);
-            // A cell is at most a few hundred pixels wide, so one row of
-            // it sums to well under 2^32 even squared.
-            uint32_t s = 0, q = 0;
-            for (uint32_t x = x0; x < x1; ++x) {
-                s += g[x];
-                q += uint32_t{g[x]} * g[x];
-            }
-            sum[base + i] += s;
-            squares[base + i] += q;
-        }
-    }
-}
+// Column sums over the rows of one band of cells, folded into the cells when
+// the band is complete. A band is at most 4096 rows, so a column's sum of
+// squares stays below 4096 x 255^2 < 2^32.
+class ColumnSums {
+  public:
+    ColumnSums(uint32_t width, const CellGrid& grid)
+        : grid_(grid), a_(width), b_(width), cellA_(grid.v.size()), cellB_(grid.v.size()) {}
 
-// Per cell: the count and the grey sum of the pixels at or below the level.
-void CellInk(const GreyPlane& grey, uint32_t width, uint32_t height, const CellGrid& levels,
-             std::vector<uint64_t>& count, std::vector<uint64_t>& sum) {
-    GridRows rows(levels, width);
-    for (uint32_t y = 0; y < height; ++y) {
-        const uint8_t* g = grey.Row(y);
-        const float* level = rows.Row(y);
-        const size_t base = size_t{y / levels.cell} * levels.nx;
-        for (uint32_t i = 0, x0 = 0; i < levels.nx; ++i, x0 += levels.cell) {
-            const uint32_t x1 = std::min(width, x0 + levels.cell);
-            uint32_t n = 0, s = 0;
-            for (uint32_t x = x0; x < x1; ++x) {
-                const uint32_t ink = static_cast<float>(g[x]) <= level[x] ? 1u : 0u;
-                n += ink;
-                s += ink * g[x];
-            }
-            count[base + i] += n;
-            sum[base + i] += s;
+    // Adds grey values and their squares.
+    void AddMoments(const uint8_t* g) {
+        const uint32_t width = static_cast<uint32_t>(a_.size());
+        uint32_t x = 0;
+#if defined(__SSE2__)
+        const __m128i zero = _mm_setzero_si128();
+        for (; x + 16 <= width; x += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(g + x));
+            const __m128i lo = _mm_unpacklo_epi8(v, zero), hi = _mm_unpackhi_epi8(v, zero);
+            // 255^2 fits an unsigned 16-bit lane.
+            Add16(x, lo, hi, _mm_mullo_epi16(lo, lo), _mm_mullo_epi16(hi, hi));
+        }
+#endif
+        for (; x < width; ++x) {
+            a_[x] += g[x];
+            b_[x] += uint32_t{g[x]} * g[x];
         }
     }
-}
+
+    // Counts the pixels at or below their limit, and adds their grey values.
+    void AddInk(const uint8_t* g, const uint8_t* limit) {
+        const uint32_t width = static_cast<uint32_t>(a_.size());
+        uint32_t x = 0;
+#if defined(__SSE2__)
+        const __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi8(1);
+        for (; x + 16 <= width; x += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(g + x));
+            const __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i*>(limit + x));
+            const __m128i ink = _mm_cmpeq_epi8(_mm_max_epu8(v, l), l);  // v <= l
+            const __m128i n = _mm_and_si128(ink, one), s = _mm_and_si128(ink, v);
+            Add16(x, _mm_unpacklo_epi8(n, zero), _mm_unpackhi_epi8(n, zero),
+                  _mm_unpacklo_epi8(s, zero), _mm_unpackhi_epi8(s, zero));
+        }
+#endif
+        for (; x < width; ++x) {
+            const uint32_t ink = g[x] <= limit[x] ? 1u : 0u;
+            a_[x] += ink;
+            b_[x] += ink * g[x];
+        }
+    }
+
+    // After row y: a completed band goes into its cells.
+    void EndRow(uint32_t y, uint32_t height) {
+        if ((y + 1) % grid_.cell != 0 && y + 1 != height) return;
+        const uint32_t width = static_cast<uint32_t>(a_.size());
+        const size_t base = size_t{y / grid_.cell} * grid_.nx;
+        for (uint32_t i = 0, x0 = 0; i < grid_.nx; ++i, x0 += grid_.cell) {
+            uint64_t a = 0, b = 0;
+            for (uint32_t x = x0; x < std::min(width, x0 + grid_.cell); ++x) {
+                a += a_[x];
+                b += b_[x];
+            }
+            cellA_[base + i] = a;
+            cellB_[base + i] = b;
+        }
+        std::fill(a_.begin(), a_.end(), 0u);
+        std::fill(b_.begin(), b_.end(), 0u);
+    }
+
+    const std::vector<uint64_t>& CellsA() const {
+        return cellA_;
+    }
+    const std::vector<uint64_t>& CellsB() const {
+        return cellB_;
+    }
+
+  private:
+#if defined(__SSE2__)
+    // Adds 16 columns of 16-bit values to both sums, widened to 32 bits.
+    void Add16(uint32_t x, __m128i aLo, __m128i aHi, __m128i bLo, __m128i bHi) {
+        const __m128i zero = _mm_setzero_si128();
+        auto add = [zero](uint32_t* p, __m128i v) {
+            __m128i* q = reinterpret_cast<__m128i*>(p);
+            _mm_storeu_si128(q, _mm_add_epi32(_mm_loadu_si128(q), _mm_unpacklo_epi16(v, zero)));
+            _mm_storeu_si128(q + 1,
+                             _mm_add_epi32(_mm_loadu_si128(q + 1), _mm_unpackhi_epi16(v, zero)));
+        };
+        add(a_.data() + x, aLo);
+        add(a_.data() + x + 8, aHi);
+        add(b_.data() + x, bLo);
+        add(b_.data() + x + 8, bHi);
+    }
+#endif
+    const CellGrid& grid_;
+    std::vector<uint32_t> a_, b_;
+    std::vector<uint64_t> cellA_, cellB_;
+};
 
 // Pixels of the window of cell (i, j) along one axis.
 uint64_t WindowSpan(uint32_t i, uint32_t cells, uint32_t cell, uint32_t pixels) {
@@ -110,19 +163,21 @@ uint64_t WindowSpan(uint32_t i, uint32_t cells, uint32_t cell, uint32_t pixels) 
 }  // namespace
 
 uint32_t AdaptiveCellSize(uint32_t window) {
-    // At most 4096 pixels a side, so a row of a cell sums its squares in 32 bits.
+    // At most 4096 pixels a side: see ColumnSums.
     return std::clamp<uint32_t>((window + kRadius) / (2 * kRadius + 1), 2, 4096);
 }
 
-CellGrid AdaptiveLevels(const RasterImage& image, uint32_t window) {
-    const uint32_t width = image.GetWidth(), height = image.GetHeight();
+namespace {
+
+CellGrid LevelsOf(const GreyPlane& grey, uint32_t width, uint32_t height, uint32_t window) {
     CellGrid levels(width, height, AdaptiveCellSize(window));
     const uint32_t nx = levels.nx, ny = levels.ny;
-    const GreyPlane grey(image);
-
-    std::vector<uint64_t> sum(levels.v.size()), squares(levels.v.size());
-    CellMoments(grey, width, height, levels, sum, squares);
-    const WindowSums sums(sum, nx, ny), squareSums(squares, nx, ny);
+    ColumnSums moments(width, levels);
+    for (uint32_t y = 0; y < height; ++y) {
+        moments.AddMoments(grey.Row(y));
+        moments.EndRow(y, height);
+    }
+    const WindowSums sums(moments.CellsA(), nx, ny), squareSums(moments.CellsB(), nx, ny);
     auto windowPixels = [&](uint32_t i, uint32_t j) {
         return static_cast<double>(WindowSpan(i, nx, levels.cell, width) *
                                    WindowSpan(j, ny, levels.cell, height));
@@ -136,9 +191,15 @@ CellGrid AdaptiveLevels(const RasterImage& image, uint32_t window) {
             levels.At(i, j) = static_cast<float>(m * (1 + kSensitivity * (s / kRange - 1)));
         }
 
-    std::vector<uint64_t> inkCount(levels.v.size()), inkSum(levels.v.size());
-    CellInk(grey, width, height, levels, inkCount, inkSum);
-    const WindowSums inkCounts(inkCount, nx, ny), inkSums(inkSum, nx, ny);
+    ColumnSums dark(width, levels);
+    GridRows rows(levels, width);
+    std::vector<uint8_t> limit(width);
+    for (uint32_t y = 0; y < height; ++y) {
+        rows.Levels(y, limit.data());
+        dark.AddInk(grey.Row(y), limit.data());
+        dark.EndRow(y, height);
+    }
+    const WindowSums inkCounts(dark.CellsA(), nx, ny), inkSums(dark.CellsB(), nx, ny);
     for (uint32_t j = 0; j < ny; ++j)
         for (uint32_t i = 0; i < nx; ++i) {
             const double n = windowPixels(i, j);
@@ -156,19 +217,25 @@ CellGrid AdaptiveLevels(const RasterImage& image, uint32_t window) {
     return levels;
 }
 
-void PackBelowLevels(const RasterImage& image, const CellGrid& levels, RasterImage& out) {
-    const uint32_t width = image.GetWidth(), height = image.GetHeight();
-    const GreyPlane grey(image);
+void Pack(const GreyPlane& grey, const CellGrid& levels, RasterImage& out) {
+    const uint32_t width = out.GetWidth();
     GridRows rows(levels, width);
     std::vector<uint8_t> limit(width);
-    for (uint32_t y = 0; y < height; ++y) {
-        const float* level = rows.Row(y);
-        // White above the level: a grey g is ink when g <= level, i.e. when
-        // g <= floor(level).
-        for (uint32_t x = 0; x < width; ++x)
-            limit[x] = static_cast<uint8_t>(std::clamp(level[x], 0.0f, 255.0f));
+    for (uint32_t y = 0; y < out.GetHeight(); ++y) {
+        rows.Levels(y, limit.data());
         PackAbove(grey.Row(y), limit.data(), width, out.RowPtr(y));
     }
+}
+
+}  // namespace
+
+CellGrid AdaptiveLevels(const RasterImage& image, uint32_t window) {
+    return LevelsOf(GreyPlane(image), image.GetWidth(), image.GetHeight(), window);
+}
+
+void AdaptiveRows(const RasterImage& image, uint32_t window, RasterImage& out) {
+    const GreyPlane grey(image);
+    Pack(grey, LevelsOf(grey, image.GetWidth(), image.GetHeight(), window), out);
 }
 
 }  // namespace tone
@@ -188,8 +255,12 @@ bool RasterImage::AdaptiveThreshold(uint32_t window) {
         SetLastError(out.GetLastError());
         return false;
     }
-    const tone::CellGrid levels = tone::AdaptiveLevels(*this, window ? window : AdaptiveWindow());
-    tone::PackBelowLevels(*this, levels, out);
+    try {
+        tone::AdaptiveRows(*this, window ? window : AdaptiveWindow(), out);
+    } catch (const std::bad_alloc&) {
+        SetLastError(tone::kNoMemory);
+        return false;
+    }
     tone::SetBlackAndWhitePalette(out);
     // The page keeps its resolution and TIFF compression choice, as the
     // pipeline keeps them across its automatic global threshold.

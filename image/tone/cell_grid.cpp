@@ -16,21 +16,28 @@ float GridPosition(uint32_t p, uint32_t cell) {
 }  // namespace
 
 GridRows::GridRows(const CellGrid& grid, uint32_t width)
-    : grid_(grid), left_(width), weight_(width), blend_(grid.nx + 1), out_(width) {
-    for (uint32_t x = 0; x < width; ++x) {
+    : grid_(grid),
+      first_(grid.nx + 1, width),
+      weight_(width),
+      blend_(size_t{grid.nx + 1} * grid.channels),
+      out_(size_t{width} * grid.channels) {
+    // Pixel x blends grid column left and left + 1; before the first centre
+    // and after the last the value is held.
+    for (uint32_t x = width; x-- > 0;) {
         const float g = GridPosition(x, grid.cell);
-        const float f = std::floor(g);
-        if (g <= 0) {
-            left_[x] = 0;
-            weight_[x] = 0;
-        } else {
-            left_[x] = std::min(static_cast<uint32_t>(f), grid.nx - 1);
-            weight_[x] = left_[x] + 1 < grid.nx ? g - f : 0.0f;
+        uint32_t left = 0;
+        if (g > 0) {
+            left = std::min(static_cast<uint32_t>(g), grid.nx - 1);
+            weight_[x] = left + 1 < grid.nx ? g - std::floor(g) : 0.0f;
         }
+        first_[left] = x;
     }
+    // A column no pixel starts from gets an empty stretch.
+    for (uint32_t i = grid.nx; i-- > 0;) first_[i] = std::min(first_[i], first_[i + 1]);
 }
 
-const float* GridRows::Row(uint32_t y) {
+template <class Write>
+void GridRows::Blend(uint32_t y, Write write) {
     const float g = GridPosition(y, grid_.cell);
     uint32_t j0 = 0;
     float t = 0;
@@ -39,21 +46,36 @@ const float* GridRows::Row(uint32_t y) {
         t = j0 + 1 < grid_.ny ? g - std::floor(g) : 0.0f;
     }
     const uint32_t j1 = std::min(j0 + 1, grid_.ny - 1);
-    const float* a = grid_.v.data() + static_cast<size_t>(j0) * grid_.nx;
-    const float* b = grid_.v.data() + static_cast<size_t>(j1) * grid_.nx;
-    for (uint32_t i = 0; i < grid_.nx; ++i) blend_[i] = a[i] + (b[i] - a[i]) * t;
-    // The extra entry lets the last column blend with itself at weight 0.
-    blend_[grid_.nx] = blend_[grid_.nx - 1];
-    const uint32_t width = static_cast<uint32_t>(out_.size());
-    const uint32_t* left = left_.data();
+    const uint32_t ch = grid_.channels, n = grid_.nx * ch;
+    const float* a = grid_.v.data() + static_cast<size_t>(j0) * n;
+    const float* b = grid_.v.data() + static_cast<size_t>(j1) * n;
+    for (uint32_t i = 0; i < n; ++i) blend_[i] = a[i] + (b[i] - a[i]) * t;
+    // The extra column lets the last one blend with itself at weight 0.
+    for (uint32_t c = 0; c < ch; ++c) blend_[n + c] = blend_[n - ch + c];
     const float* w = weight_.data();
-    const float* c = blend_.data();
-    float* out = out_.data();
-    for (uint32_t x = 0; x < width; ++x) {
-        const float l = c[left[x]];
-        out[x] = l + (c[left[x] + 1] - l) * w[x];
+    for (uint32_t i = 0; i < grid_.nx; ++i) {
+        const float* left = blend_.data() + size_t{i} * ch;
+        if (ch == 1) {
+            const float step = left[1] - left[0];
+            for (uint32_t x = first_[i]; x < first_[i + 1]; ++x) write(x, left[0] + step * w[x]);
+            continue;
+        }
+        for (uint32_t x = first_[i]; x < first_[i + 1]; ++x)
+            for (uint32_t c = 0; c < ch; ++c)
+                write(x * ch + c, left[c] + (left[ch + c] - left[c]) * w[x]);
     }
+}
+
+const float* GridRows::Row(uint32_t y) {
+    float* out = out_.data();
+    Blend(y, [out](uint32_t x, float v) { out[x] = v; });
     return out;
+}
+
+void GridRows::Levels(uint32_t y, uint8_t* out) {
+    Blend(y, [out](uint32_t x, float v) {
+        out[x] = static_cast<uint8_t>(std::min(std::max(v, 0.0f), 255.0f));
+    });
 }
 
 WindowSums::WindowSums(const std::vector<uint64_t>& cells, uint32_t nx, uint32_t ny)

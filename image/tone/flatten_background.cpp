@@ -14,6 +14,7 @@
 // below it, so faint marks on the paper (a stain's ring, the mirrored text
 // of the page behind, paper grain) turn white, not just lighter.
 #include <cmath>
+#include <new>
 #include <vector>
 
 #include "image/raster_image.h"
@@ -31,11 +32,10 @@ constexpr uint32_t kBlurPasses = 2;
 // The tone curve over value / background: the identity up to kKeepBelow,
 // white from kWhiteFrom, a straight line between.
 constexpr double kKeepBelow = 0.5;
-constexpr double kWhiteFrom = 0.85;
+constexpr double kWhiteFrom = 0.8;
 // The background is never taken darker than this, so a black area (a photo,
 // a scanner border) is not divided into a white one.
 constexpr float kDarkestBackground = 24;
-constexpr uint32_t kSteps = 1024;  // quotient resolution of the curve
 
 // The highest value at or below which at most kPercentile of the counts lie.
 float Percentile(const uint32_t* histogram) {
@@ -89,7 +89,7 @@ void Blur(CellGrid& grid) {
         }
 }
 
-// 1 / background of every channel (kSteps / background, to be exact) at the
+// 255 / background of every channel at the
 // tile centres. Channels in row order: blue, green, red for 24 bits.
 std::vector<CellGrid> ReciprocalBackground(const RasterImage& image, uint32_t tile) {
     const uint32_t width = image.GetWidth(), height = image.GetHeight();
@@ -101,10 +101,13 @@ std::vector<CellGrid> ReciprocalBackground(const RasterImage& image, uint32_t ti
         const uint32_t y1 = std::min(height, (j + 1) * tile);
         for (uint32_t y = j * tile; y < y1; y += 2) {
             const uint8_t* row = image.RowPtr(y);
-            for (uint32_t x = 0; x < width; x += 2) {
-                uint32_t* h = histograms.data() + size_t{x / tile} * channels * 256;
-                for (uint32_t c = 0; c < channels; ++c)
-                    ++h[c * 256 + row[size_t{x} * channels + c]];
+            // Every tile's sampling starts at its first column, so a narrow
+            // last tile is never left without samples.
+            for (uint32_t i = 0; i < nx; ++i) {
+                uint32_t* h = histograms.data() + size_t{i} * channels * 256;
+                for (uint32_t x = i * tile; x < std::min(width, (i + 1) * tile); x += 2)
+                    for (uint32_t c = 0; c < channels; ++c)
+                        ++h[c * 256 + row[size_t{x} * channels + c]];
             }
         }
         for (uint32_t i = 0; i < nx; ++i)
@@ -117,7 +120,7 @@ std::vector<CellGrid> ReciprocalBackground(const RasterImage& image, uint32_t ti
         Extreme(g, kClosingRadius, true);
         Extreme(g, kClosingRadius, false);
         for (uint32_t k = 0; k < kBlurPasses; ++k) Blur(g);
-        for (float& v : g.v) v = static_cast<float>(kSteps) / std::max(v, kDarkestBackground);
+        for (float& v : g.v) v = 255.0f / std::max(v, kDarkestBackground);
     }
     return grids;
 }
@@ -132,26 +135,45 @@ void DivideByBackground(RasterImage& image, uint32_t tile) {
     const uint32_t width = image.GetWidth(), height = image.GetHeight();
     const uint32_t channels = image.GetBpp() / 8;
     const std::vector<CellGrid> grids = ReciprocalBackground(image, tile);
-    std::array<uint8_t, kSteps + 1> curve{};
-    for (uint32_t q = 0; q <= kSteps; ++q) {
-        const double r = static_cast<double>(q) / kSteps;
-        const double v = r <= kKeepBelow   ? r
-                         : r >= kWhiteFrom ? 1.0
-                                           : kKeepBelow + (r - kKeepBelow) * (1 - kKeepBelow) /
-                                                              (kWhiteFrom - kKeepBelow);
-        curve[q] = static_cast<uint8_t>(std::lround(v * 255));
-    }
-    std::vector<GridRows> rows;
-    for (const CellGrid& g : grids) rows.emplace_back(g, width);
+    CellGrid scales(width, height, tile, channels);  // the channels interleaved
+    for (uint32_t j = 0; j < scales.ny; ++j)
+        for (uint32_t i = 0; i < scales.nx; ++i)
+            for (uint32_t c = 0; c < channels; ++c) scales.At(i, j, c) = grids[c].At(i, j);
+    GridRows rows(scales, width);
+    // The curve as arithmetic on v = 255 x quotient: v, plus the extra slope
+    // above kKeepBelow, capped at white.
+    constexpr auto keep = static_cast<float>(255 * kKeepBelow);
+    constexpr auto extra = static_cast<float>((1 - kKeepBelow) / (kWhiteFrom - kKeepBelow) - 1);
+    const size_t n = size_t{width} * channels;
     for (uint32_t y = 0; y < height; ++y) {
-        uint8_t* row = image.RowPtr(y);
-        for (uint32_t c = 0; c < channels; ++c) {
-            const float* reciprocal = rows[c].Row(y);
-            uint8_t* p = row + c;
-            for (uint32_t x = 0; x < width; ++x, p += channels) {
-                const auto q = static_cast<uint32_t>(static_cast<float>(*p) * reciprocal[x]);
-                *p = curve[std::min(q, kSteps)];
-            }
+        const float* scale = rows.Row(y);
+        uint8_t* p = image.RowPtr(y);
+        size_t k = 0;
+#if defined(__SSE2__)
+        const __m128i zero = _mm_setzero_si128();
+        const __m128 keep4 = _mm_set1_ps(keep), extra4 = _mm_set1_ps(extra);
+        const __m128 white = _mm_set1_ps(255.0f), half = _mm_set1_ps(0.5f);
+        auto curve = [&](__m128i wide, const float* f) {
+            const __m128 v = _mm_mul_ps(_mm_cvtepi32_ps(wide), _mm_loadu_ps(f));
+            const __m128 up =
+                _mm_mul_ps(extra4, _mm_max_ps(_mm_sub_ps(v, keep4), _mm_setzero_ps()));
+            return _mm_cvttps_epi32(_mm_add_ps(_mm_min_ps(_mm_add_ps(v, up), white), half));
+        };
+        for (; k + 16 <= n; k += 16) {
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+            const __m128i lo = _mm_unpacklo_epi8(b, zero), hi = _mm_unpackhi_epi8(b, zero);
+            const __m128i r0 = curve(_mm_unpacklo_epi16(lo, zero), scale + k);
+            const __m128i r1 = curve(_mm_unpackhi_epi16(lo, zero), scale + k + 4);
+            const __m128i r2 = curve(_mm_unpacklo_epi16(hi, zero), scale + k + 8);
+            const __m128i r3 = curve(_mm_unpackhi_epi16(hi, zero), scale + k + 12);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(p + k),
+                             _mm_packus_epi16(_mm_packs_epi32(r0, r1), _mm_packs_epi32(r2, r3)));
+        }
+#endif
+        for (; k < n; ++k) {
+            const float v = static_cast<float>(p[k]) * scale[k];
+            const float curved = v + extra * std::max(v - keep, 0.0f);
+            p[k] = static_cast<uint8_t>(std::min(curved, 255.0f) + 0.5f);
         }
     }
 }
@@ -171,7 +193,12 @@ bool RasterImage::FlattenBackground() {
             grey = grey && pal[i].red == pal[i].green && pal[i].green == pal[i].blue;
         if (!(grey ? GrayScale() : IncreaseBpp(24))) return false;
     }
-    tone::DivideByBackground(*this, tone::FlattenTileSize(GetYDpi()));
+    try {
+        tone::DivideByBackground(*this, tone::FlattenTileSize(GetYDpi()));
+    } catch (const std::bad_alloc&) {
+        SetLastError(tone::kNoMemory);
+        return false;
+    }
     return true;
 }
 
