@@ -60,9 +60,13 @@ void GridRows::Blend(uint32_t y, Write write) {
             for (uint32_t x = first_[i]; x < first_[i + 1]; ++x) write(x, left[0] + step * w[x]);
             continue;
         }
-        for (uint32_t x = first_[i]; x < first_[i + 1]; ++x)
-            for (uint32_t c = 0; c < ch; ++c)
-                write(x * ch + c, left[c] + (left[ch + c] - left[c]) * w[x]);
+        // Colour rows, the channel loop unrolled.
+        const float s0 = left[3] - left[0], s1 = left[4] - left[1], s2 = left[5] - left[2];
+        for (uint32_t x = first_[i]; x < first_[i + 1]; ++x) {
+            write(3 * x, left[0] + s0 * w[x]);
+            write(3 * x + 1, left[1] + s1 * w[x]);
+            write(3 * x + 2, left[2] + s2 * w[x]);
+        }
     }
 }
 

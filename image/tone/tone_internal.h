@@ -208,7 +208,7 @@ NearestIndex NearestIn(const RasterImage& image, bool scanSmall = false);
 // and held constant beyond the outer ones. The local threshold and the
 // background estimate both vary slowly, so they are computed once per cell
 // and spread over the pixels this way.
-// A grid may hold several channels, interleaved like the pixels of a row.
+// A grid holds one channel, or three interleaved like the pixels of a row.
 struct CellGrid {
     uint32_t cell = 1, nx = 0, ny = 0, channels = 1;
     std::vector<float> v;  // ny rows of nx x channels values
