@@ -54,25 +54,20 @@ float Percentile(const uint32_t* histogram) {
 // The largest (or smallest) value of each run of 2 r + 1 neighbours in one
 // direction of the grid, and then in the other.
 void Extreme(CellGrid& grid, uint32_t r, bool largest) {
-    const auto pick = [largest](float a, float b) {
-        return largest ? std::max(a, b) : std::min(a, b);
-    };
-    const CellGrid in = grid;
-    for (uint32_t j = 0; j < grid.ny; ++j)
-        for (uint32_t i = 0; i < grid.nx; ++i) {
-            float v = in.At(i, j);
-            for (uint32_t k = i > r ? i - r : 0; k < std::min(i + r + 1, grid.nx); ++k)
-                v = pick(v, in.At(k, j));
-            grid.At(i, j) = v;
-        }
-    const CellGrid across = grid;
-    for (uint32_t j = 0; j < grid.ny; ++j)
-        for (uint32_t i = 0; i < grid.nx; ++i) {
-            float v = across.At(i, j);
-            for (uint32_t k = j > r ? j - r : 0; k < std::min(j + r + 1, grid.ny); ++k)
-                v = pick(v, across.At(i, k));
-            grid.At(i, j) = v;
-        }
+    for (const bool across : {true, false}) {
+        const CellGrid in = grid;
+        const uint32_t n = across ? grid.nx : grid.ny;
+        for (uint32_t j = 0; j < grid.ny; ++j)
+            for (uint32_t i = 0; i < grid.nx; ++i) {
+                const uint32_t p = across ? i : j;
+                float v = in.At(i, j);
+                for (uint32_t k = p > r ? p - r : 0; k < std::min(p + r + 1, n); ++k) {
+                    const float u = across ? in.At(k, j) : in.At(i, k);
+                    v = largest ? std::max(v, u) : std::min(v, u);
+                }
+                grid.At(i, j) = v;
+            }
+    }
 }
 
 // Mean of the 3 x 3 neighbours that exist.
