@@ -192,7 +192,9 @@ int32_t ProcessPages(ToolOptions& options, const std::string& inputPath,
         return 0;
     }
     if (options.layout)
-        return run(true, [&](RasterImage& page, int32_t) { return LayoutOnePage(page, code, options.adaptive != 0); });
+        return run(true, [&](RasterImage& page, int32_t) {
+            return LayoutOnePage(page, code, options.adaptive != 0);
+        });
     if (options.removeborder)
         return run(true, [&](RasterImage& page, int32_t) {
             return BorderOnePage(options, page, outputPath);
