@@ -308,6 +308,15 @@ public:
                      uint32_t importantColors = 0);
     bool IncreaseBpp(uint32_t bpp);
     void SetStdPalette();
+    // Black and white by a local threshold over a square window of about
+    // `window` pixels (0: AdaptiveWindow). Keeps the resolution and the TIFF
+    // codec option; see tone/adaptive_threshold.cpp.
+    bool AdaptiveThreshold(uint32_t window = 0);
+    // The window for the page's vertical resolution: a few text lines.
+    uint32_t AdaptiveWindow() const;
+    // Divides out the estimated paper background of a grey or colour page
+    // (palette colour pages become 24-bit); see tone/flatten_background.cpp.
+    bool FlattenBackground();
 
     // ---- files (formats.cpp) ----
     bool Load(const char* fileName, uint32_t code = kFormatUnknown);

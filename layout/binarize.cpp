@@ -12,7 +12,9 @@
 
 namespace sheetmend {
 
-void ConvertToMonochrome(RasterImage& image) {
+void ConvertToMonochrome(RasterImage& image, bool adaptive) {
+    if (image.GetBpp() <= 1) return;
+    if (adaptive) image.AdaptiveThreshold();
     if (image.GetBpp() <= 1) return;
     // An 8-bit page whose palette is not the identity grey ramp (colour, or
     // grey stored inverted) is made grey first, so the automatic level is
@@ -74,8 +76,8 @@ void MakeInkMinority(RasterImage& image) {
     if (set >= total - set) InvertBitonalPixels(image);
 }
 
-void BinarizePage(RasterImage& image) {
-    ConvertToMonochrome(image);
+void BinarizePage(RasterImage& image, bool adaptive) {
+    ConvertToMonochrome(image, adaptive);
     MakeWhitePaperPalette(image);
     MakeInkMinority(image);
 }

@@ -9,8 +9,9 @@ class RasterImage;
 // Reduces an image deeper than 1 bit to 1 bit: by the automatic threshold
 // when one can be found (printing "[Message] OptimalThreshold=%d", keeping
 // the resolution and the TIFF compression option), else by the nearest of
-// black and white without error diffusion.
-void ConvertToMonochrome(RasterImage& image);
+// black and white without error diffusion. With `adaptive`, by the local
+// threshold (RasterImage::AdaptiveThreshold) instead, silently.
+void ConvertToMonochrome(RasterImage& image, bool adaptive = false);
 
 // For a 1-bit image: palette entry 0 white and entry 1 black, the pixels
 // inverted if the palette had to change, so a set bit means black.
@@ -21,7 +22,7 @@ void MakeWhitePaperPalette(RasterImage& image);
 void MakeInkMinority(RasterImage& image);
 
 // The three steps in order.
-void BinarizePage(RasterImage& image);
+void BinarizePage(RasterImage& image, bool adaptive = false);
 
 // Inverts every pixel bit of a 1-bit image, keeping the row padding zero.
 void InvertBitonalPixels(RasterImage& image);

@@ -24,14 +24,14 @@ void WriteU32(uint8_t* p, uint32_t v) {
 
 }  // namespace
 
-std::unique_ptr<PageBitmap> LoadPageBitmap(const std::string& path) {
+std::unique_ptr<PageBitmap> LoadPageBitmap(const std::string& path, bool adaptive) {
     RasterImage image;
     if (!image.Load(path.c_str(), kFormatUnknown)) return nullptr;
-    return PageBitmapFromImage(image);
+    return PageBitmapFromImage(image, adaptive);
 }
 
-std::unique_ptr<PageBitmap> PageBitmapFromImage(RasterImage& image) {
-    BinarizePage(image);
+std::unique_ptr<PageBitmap> PageBitmapFromImage(RasterImage& image, bool adaptive) {
+    BinarizePage(image, adaptive);
     DibHandle dib = image.CopyToHandle();
     if (dib.empty()) return nullptr;
     auto bitmap = std::make_unique<PageBitmap>();

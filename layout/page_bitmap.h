@@ -38,10 +38,11 @@ enum FillResult : int32_t {
 // Loads any readable image file as a black-and-white page with ink as the
 // minority colour. nullptr when the file cannot be read (silently) or the
 // page cannot be held ("Resource" on standard error).
-std::unique_ptr<PageBitmap> LoadPageBitmap(const std::string& path);
+// `adaptive` chooses the local threshold (ConvertToMonochrome).
+std::unique_ptr<PageBitmap> LoadPageBitmap(const std::string& path, bool adaptive = false);
 
 // The same for a page already in memory; `image` is made black and white.
-std::unique_ptr<PageBitmap> PageBitmapFromImage(RasterImage& image);
+std::unique_ptr<PageBitmap> PageBitmapFromImage(RasterImage& image, bool adaptive = false);
 
 // Fills the rows from a packed 1-bit DIB (header, colour table, bottom-up rows).
 int32_t FillFromDib(PageBitmap& bitmap, const DibHandle& dib);

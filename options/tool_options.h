@@ -48,6 +48,8 @@ struct ToolOptions {
     std::string lang;
     int32_t boxpic = 0;
     int32_t pdfdpi = 0;  // resolution of rendered PDF pages; 0 chooses it per page
+    int32_t adaptive = 0;  // local instead of global threshold wherever a page becomes 1 bit
+    int32_t flatten = 0;   // divide out the paper background before any threshold
 };
 
 // The defaults set before parsing: no threshold, no dithering, no long-line

@@ -19,6 +19,10 @@ namespace sheetmend {
 int32_t ApplyConversionOptions(const ToolOptions& options, RasterImage& image) {
     if (!image.IsValid()) return 0;
 
+    // Flattening comes first: every later step (straightening, any
+    // threshold) does better on even paper.
+    if (options.flatten) image.FlattenBackground();
+
     // Resize: a single given side keeps the proportions (truncated).
     const int32_t w = options.width, h = options.height;
     if (w > 0 || h > 0) {
@@ -41,6 +45,7 @@ int32_t ApplyConversionOptions(const ToolOptions& options, RasterImage& image) {
 
     if (options.rotate != 0) image.Rotate(static_cast<float>(options.rotate));
 
+    if (options.threshold == 0 && options.adaptive && image.GetBpp() > 1) image.AdaptiveThreshold();
     if (options.threshold == 0 && image.GetBpp() > 1) {
         // The automatic level is found on grey values: any image that is not
         // already an identity grey ramp is made grey first, so palette
@@ -68,6 +73,7 @@ int32_t ApplyConversionOptions(const ToolOptions& options, RasterImage& image) {
     if (options.mirror) image.Mirror(false, true);
 
     const int32_t bc = options.bitcount;
+    if (bc == 1 && options.adaptive && image.GetBpp() > 1) image.AdaptiveThreshold();
     if (bc == 1 || bc == 4 || bc == 8 || bc == 16 || bc == 24 || bc == 32) {
         const auto target = static_cast<uint32_t>(bc);
         if (image.GetBpp() < target)
@@ -81,6 +87,9 @@ int32_t ApplyConversionOptions(const ToolOptions& options, RasterImage& image) {
 void ConvertPage(const ToolOptions& options, RasterImage& image, uint32_t outputCode) {
     ApplyConversionOptions(options, image);
     if (options.deskew || options.despeckle) ExternalDeskewStep(options, image, options.skewrange);
+    // A format that holds only black and white gets a local threshold too.
+    if (options.adaptive && outputCode == kFormatWbmp && image.GetBpp() > 1)
+        image.AdaptiveThreshold();
     PrepareForOutputFormat(image, outputCode);
 }
 

@@ -140,7 +140,7 @@ bool RunDeskewTool(const std::string& inputPath, const std::string& outputPath, 
                            scanRange);
 }
 
-bool ExternalDeskewStep(const ToolOptions&, RasterImage& image, double scanRange) {
+bool ExternalDeskewStep(const ToolOptions& options, RasterImage& image, double scanRange) {
     if (!image.IsValid()) return false;
     const char* exchange = nullptr;
     switch (image.GetBpp()) {
@@ -158,7 +158,7 @@ bool ExternalDeskewStep(const ToolOptions&, RasterImage& image, double scanRange
     }
     // The tool always receives a black-and-white page; the name keeps the
     // extension of the original depth.
-    BinarizePage(image);
+    BinarizePage(image, options.adaptive != 0);
     // Netpbm has no transparency: an alpha plane would only make the
     // exchange fail, and a black-and-white page for the tool has no use for it.
     image.AlphaDelete();

@@ -138,7 +138,7 @@ PageOutcome OcrStep(ToolOptions& options, PageInput& in, const std::string& outp
 
 PageOutcome CleanStep(const ToolOptions& options, PageInput& in) {
     if (!in.Load(LoadReport::kFailedToLoad)) return PageOutcome::kFailed;
-    std::unique_ptr<PageBitmap> bitmap = PageBitmapFromImage(in.page);
+    std::unique_ptr<PageBitmap> bitmap = PageBitmapFromImage(in.page, options.adaptive != 0);
     in.page.Destroy();
     if (!bitmap) {
         if (!in.several)
@@ -156,12 +156,12 @@ PageOutcome CleanStep(const ToolOptions& options, PageInput& in) {
     return PageOutcome::kWrite;
 }
 
-PageOutcome LayoutStep(PageInput& in, uint32_t outputCode) {
+PageOutcome LayoutStep(PageInput& in, uint32_t outputCode, bool adaptive) {
     if (!in.Load(LoadReport::kFailedToLoad)) return PageOutcome::kFailed;
     std::vector<LayoutBlock> blocks;
     {
         RasterImage bitonal(in.page);
-        std::unique_ptr<PageBitmap> bitmap = PageBitmapFromImage(bitonal);
+        std::unique_ptr<PageBitmap> bitmap = PageBitmapFromImage(bitonal, adaptive);
         if (!bitmap) {
             if (!in.several)
                 ConsolePrintf("[ERROR] Failed to load \"%s\" file.\n", in.source.Path().c_str());
@@ -218,7 +218,9 @@ PageStep SelectPageStep(ToolOptions& options, const std::string& outputPath) {
         step.alwaysFails = true;
         step.run = [&options](PageInput& in) { return CleanStep(options, in); };
     } else if (options.layout) {
-        step.run = [code](PageInput& in) { return LayoutStep(in, code); };
+        step.run = [&options, code](PageInput& in) {
+            return LayoutStep(in, code, options.adaptive != 0);
+        };
         step.unknownOutput = [output] {
             ConsolePrintf("'%s' is an unknown image format.\n", output.c_str());
             return true;
@@ -244,7 +246,8 @@ PageStep SelectPageStep(ToolOptions& options, const std::string& outputPath) {
             if (!in.Load(LoadReport::kFailedToLoad)) return PageOutcome::kFailed;
             RasterImage work;
             if (!RemoveLinesFromPage(in.page, in.source.Path(), options.boxobjects != 0,
-                                     options.removelongline, options.removeshortline, work))
+                                     options.removelongline, options.removeshortline, work,
+                                     options.adaptive != 0))
                 return PageOutcome::kFailed;
             in.page.Transfer(work);
             return PageOutcome::kWrite;

@@ -14,7 +14,7 @@ bool HasConversionOptions(const ToolOptions& o) {
     const bool depth = o.bitcount == 1 || o.bitcount == 4 || o.bitcount == 8 || o.bitcount == 16 ||
                        o.bitcount == 24 || o.bitcount == 32;
     return depth || o.rotate != 0 || o.threshold >= 0 || o.dither >= 0 || o.width > 0 ||
-           o.height > 0 || o.flip || o.mirror || o.deskew || o.despeckle;
+           o.height > 0 || o.flip || o.mirror || o.deskew || o.despeckle || o.flatten;
 }
 
 uint32_t TrimColorFromText(const std::string& text) {

@@ -159,7 +159,7 @@ ObjectRect ComponentBounds(const InkObjects& objects, size_t object) {
 }
 
 bool RemoveLinesFromPage(RasterImage& page, const std::string& inputName, bool boxObjects,
-                         int32_t longLine, int32_t shortLine, RasterImage& work) {
+                         int32_t longLine, int32_t shortLine, RasterImage& work, bool adaptive) {
     const uint32_t W = page.GetWidth();
     const uint32_t H = page.GetHeight();
     if (W > kMaxLinePageSide || H > kMaxLinePageSide) {
@@ -173,7 +173,7 @@ bool RemoveLinesFromPage(RasterImage& page, const std::string& inputName, bool b
     // Objects are found on a black-and-white version; the page as loaded is
     // what gets painted and saved.
     work.Copy(page, true, true, true);
-    BinarizePage(page);
+    BinarizePage(page, adaptive);
     const uint32_t L = longLine < 1 ? (W < H ? W : H) / 4 : static_cast<uint32_t>(longLine);
     const int32_t S = shortLine;
     uint8_t inkIndex = 1;

@@ -42,8 +42,10 @@ ObjectRect ComponentBounds(const InkObjects& objects, size_t object);
 // The operation on a page in memory: `page` is made black and white and then
 // emptied on the way; `work` receives the painted page. inputName names the
 // page in messages. False, with a message, for a page too large or one
-// without a colour copy for boxing.
+// without a colour copy for boxing. `adaptive` makes the black-and-white
+// copy by the local threshold.
 bool RemoveLinesFromPage(RasterImage& page, const std::string& inputName, bool boxObjects,
-                         int32_t longLine, int32_t shortLine, RasterImage& work);
+                         int32_t longLine, int32_t shortLine, RasterImage& work,
+                         bool adaptive = false);
 
 }  // namespace sheetmend

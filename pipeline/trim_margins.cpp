@@ -131,6 +131,7 @@ bool LocateBorderAndCrop(const ToolOptions& options, RasterImage& image, RasterI
     RasterImage page(image);
     const MarginLimits limits = MarginLimitsFor(options.fuzz, image.GetWidth(), image.GetHeight());
 
+    if (options.adaptive && image.GetBpp() > 1) image.AdaptiveThreshold();
     if (image.GetBpp() > 1) {
         const int32_t level = image.OptimalThreshold(0, nullptr, nullptr);
         if (level > 0) {

@@ -202,4 +202,78 @@ class NearestIndex {
 // first biClrImportant entries, or all when that is 0.
 NearestIndex NearestIn(const RasterImage& image, bool scanSmall = false);
 
+// Values known at the centres of square cells of `cell` pixels laid over an
+// image (nx columns, ny rows of cells, the last ones possibly partial), read
+// back at every pixel by bilinear interpolation between the nearest centres
+// and held constant beyond the outer ones. The local threshold and the
+// background estimate both vary slowly, so they are computed once per cell
+// and spread over the pixels this way.
+// A grid holds one channel, or three interleaved like the pixels of a row.
+struct CellGrid {
+    uint32_t cell = 1, nx = 0, ny = 0, channels = 1;
+    std::vector<float> v;  // ny rows of nx x channels values
+
+    CellGrid(uint32_t width, uint32_t height, uint32_t cellSize, uint32_t channelCount = 1)
+        : cell(cellSize),
+          nx((width + cellSize - 1) / cellSize),
+          ny((height + cellSize - 1) / cellSize),
+          channels(channelCount),
+          v(static_cast<size_t>(nx) * ny * channels) {}
+    float& At(uint32_t i, uint32_t j, uint32_t c = 0) {
+        return v[(static_cast<size_t>(j) * nx + i) * channels + c];
+    }
+    float At(uint32_t i, uint32_t j, uint32_t c = 0) const {
+        return v[(static_cast<size_t>(j) * nx + i) * channels + c];
+    }
+};
+
+// Reads a CellGrid row by row. The horizontal weights are worked out once;
+// each row then costs one blend of two grid rows and one multiply-add per
+// pixel, run by the stretch of pixels between two grid columns.
+class GridRows {
+  public:
+    GridRows(const CellGrid& grid, uint32_t width);
+    // The interpolated values of row y, `width` x channels of them.
+    const float* Row(uint32_t y);
+    // The same rounded down into 0..255.
+    void Levels(uint32_t y, uint8_t* out);
+
+  private:
+    template <class Write>
+    void Blend(uint32_t y, Write write);
+
+    const CellGrid& grid_;
+    std::vector<uint32_t> first_;  // first pixel of each stretch, nx + 1 values
+    std::vector<float> weight_;    // weight of the grid column right of each pixel
+    std::vector<float> blend_;     // the two grid rows blended, nx + 1 values
+    std::vector<float> out_;
+};
+
+// Sums over square windows of cells: the window of cell (i, j) holds the
+// cells i - radius .. i + radius and j - radius .. j + radius that exist.
+// Built as a summed-area table over the cells (64-bit: a page of 50000 x
+// 50000 pixels sums to at most 2.5e9 x 255 x 255 < 2^48), so a window costs
+// four reads whatever its size.
+class WindowSums {
+  public:
+    WindowSums(const std::vector<uint64_t>& cells, uint32_t nx, uint32_t ny);
+    uint64_t Sum(uint32_t i, uint32_t j, uint32_t radius) const;
+
+  private:
+    uint32_t nx_, ny_;
+    std::vector<uint64_t> table_;  // (ny + 1) x (nx + 1), zero first row and column
+};
+
+// The local threshold of AdaptiveThreshold: the cell side for a window, the
+// level at every cell centre, and the 1-bit rows (white where the grey value
+// is above the level interpolated from those) written into `out`.
+uint32_t AdaptiveCellSize(uint32_t window);
+CellGrid AdaptiveLevels(const RasterImage& image, uint32_t window);
+void AdaptiveRows(const RasterImage& image, uint32_t window, RasterImage& out);
+
+// The background flattening of FlattenBackground, for an 8-bit grey ramp or
+// a 24-bit image: the tile side for a resolution, and the division itself.
+uint32_t FlattenTileSize(int32_t dpi);
+void DivideByBackground(RasterImage& image, uint32_t tile);
+
 }  // namespace sheetmend::tone
