@@ -11,6 +11,7 @@
 #include "pipeline/clean_page.h"
 #include "pipeline/convert.h"
 #include "pipeline/external_tools.h"
+#include "pipeline/orient.h"
 #include "pipeline/page_files.h"
 #include "pipeline/process_pages.h"
 #include "pipeline/remove_black_lines.h"
@@ -23,7 +24,7 @@ bool HasConversionOptions(const ToolOptions& o) {
     const bool depth = o.bitcount == 1 || o.bitcount == 4 || o.bitcount == 8 || o.bitcount == 16 ||
                        o.bitcount == 24 || o.bitcount == 32;
     return depth || o.rotate != 0 || o.threshold >= 0 || o.dither >= 0 || o.width > 0 ||
-           o.height > 0 || o.flip || o.mirror || o.deskew || o.despeckle;
+           o.height > 0 || o.flip || o.mirror || o.deskew || o.despeckle || o.straighten || o.orient;
 }
 
 uint32_t TrimColorFromText(const std::string& text) {
@@ -44,6 +45,7 @@ int32_t ProcessFile(ToolOptions& options, const std::string& inputPath,
                     const std::string& outputPath) {
     struct stat st;
     if (stat(inputPath.c_str(), &st) != 0) return 0;
+    ReportOrientationUnavailable(options, inputPath);
 
     // A file of several pages runs the operation page by page; a file of
     // one page takes the operation's own path, exactly as before.
