@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "image/pixel_access.h"
@@ -34,6 +35,47 @@ struct Mapping {
     int64_t StepR() const { return std::llround(sinB * 65536.0); }
 };
 
+// The columns [first, last) of destination row r whose four taps all lie
+// inside the page: the taps move linearly along the row, so the range is
+// the intersection of two intervals, trimmed until both ends hold.
+std::pair<int64_t, int64_t> InsideSpan(const Mapping& m, uint32_t r, int64_t W, int64_t H) {
+    const int64_t fx0 = m.StartX(r), fr0 = m.StartR(r), sx = m.StepX(), sr = m.StepR();
+    auto inside = [&](int64_t x) {
+        const int64_t ix = (fx0 + x * sx) >> 16, ir = (fr0 + x * sr) >> 16;
+        return ix >= 0 && ir >= 0 && ix + 1 < W && ir + 1 < H;
+    };
+    double lo = 0, hi = static_cast<double>(W);
+    auto clip = [&](double start, double step, double limit) {
+        // 0 <= start + x step < limit
+        if (step == 0) {
+            if (start < 0 || start >= limit) hi = lo;
+            return;
+        }
+        const double a = -start / step, b = (limit - start) / step;
+        lo = std::max(lo, std::min(a, b));
+        hi = std::min(hi, std::max(a, b));
+    };
+    clip(static_cast<double>(fx0), static_cast<double>(sx), (W - 1) * 65536.0);
+    clip(static_cast<double>(fr0), static_cast<double>(sr), (H - 1) * 65536.0);
+    if (!(hi > lo)) return {0, 0};
+    auto first = static_cast<int64_t>(std::ceil(lo)), last = static_cast<int64_t>(std::floor(hi));
+    first = std::clamp<int64_t>(first, 0, W);
+    last = std::clamp<int64_t>(last, first, W);
+    while (first < last && !inside(first)) ++first;
+    while (last > first && !inside(last - 1)) --last;
+    return {first, last};
+}
+
+// One bilinear blend of four taps with weights out of 256; `stepwise`
+// rounds after each direction, as the three-channel kernel does.
+uint8_t Blend(uint32_t a, uint32_t b, uint32_t c, uint32_t d, uint32_t wx, uint32_t wr,
+              bool stepwise) {
+    const uint32_t lower = a * (256 - wx) + b * wx, upper = c * (256 - wx) + d * wx;
+    if (!stepwise) return static_cast<uint8_t>((lower * (256 - wr) + upper * wr + 32768) >> 16);
+    return static_cast<uint8_t>(
+        (((lower + 128) >> 8) * (256 - wr) + ((upper + 128) >> 8) * wr + 128) >> 8);
+}
+
 // Bilinear sampling of interleaved 8-bit channels (1 for grey, 3 for
 // blue-green-red); taps outside the page read the paper.
 template <int Channels>
@@ -43,35 +85,57 @@ void TurnBilinear(const RasterImage& src, RasterImage& dst, const Mapping& m,
     const size_t stride = src.GetEffWidth();
     const uint8_t* base = src.RowPtr(0);
     const int64_t stepX = m.StepX(), stepR = m.StepR();
+    auto tap = [&](int64_t tx, int64_t tr, int c) -> uint32_t {
+        if (tx < 0 || tr < 0 || tx >= W || tr >= H) return paper[c];
+        return base[static_cast<size_t>(tr) * stride + static_cast<size_t>(tx) * Channels + c];
+    };
     for (uint32_t r = 0; r < static_cast<uint32_t>(H); ++r) {
         uint8_t* out = dst.RowPtr(r);
-        int64_t fx = m.StartX(r), fr = m.StartR(r);
-        for (int64_t x = 0; x < W; ++x, fx += stepX, fr += stepR, out += Channels) {
+        const auto [first, last] = InsideSpan(m, r, W, H);
+        // Along the edges each tap is the page's or the paper's.
+        auto edge = [&](int64_t x) {
+            const int64_t fx = m.StartX(r) + x * stepX, fr = m.StartR(r) + x * stepR;
             const int64_t ix = fx >> 16, ir = fr >> 16;
             const auto wx = static_cast<uint32_t>((fx >> 8) & 255),
                        wr = static_cast<uint32_t>((fr >> 8) & 255);
-            if (ix >= 0 && ir >= 0 && ix + 1 < W && ir + 1 < H) {
-                const uint8_t* p = base + static_cast<size_t>(ir) * stride + ix * Channels;
-                for (int c = 0; c < Channels; ++c) {
-                    const uint32_t lower = p[c] * (256 - wx) + p[c + Channels] * wx;
-                    const uint32_t upper =
-                        p[c + stride] * (256 - wx) + p[c + stride + Channels] * wx;
-                    out[c] = static_cast<uint8_t>((lower * (256 - wr) + upper * wr + 32768) >> 16);
-                }
-                continue;
-            }
-            // Along the edges: each tap inside the page or paper.
-            auto tap = [&](int64_t tx, int64_t tr, int c) -> uint32_t {
-                if (tx < 0 || tr < 0 || tx >= W || tr >= H) return paper[c];
-                return base[static_cast<size_t>(tr) * stride + tx * Channels + c];
-            };
-            for (int c = 0; c < Channels; ++c) {
-                const uint32_t lower = tap(ix, ir, c) * (256 - wx) + tap(ix + 1, ir, c) * wx;
-                const uint32_t upper =
-                    tap(ix, ir + 1, c) * (256 - wx) + tap(ix + 1, ir + 1, c) * wx;
-                out[c] = static_cast<uint8_t>((lower * (256 - wr) + upper * wr + 32768) >> 16);
+            for (int c = 0; c < Channels; ++c)
+                out[x * Channels + c] =
+                    Blend(tap(ix, ir, c), tap(ix + 1, ir, c), tap(ix, ir + 1, c),
+                          tap(ix + 1, ir + 1, c), wx, wr, Channels == 3);
+        };
+        for (int64_t x = 0; x < first; ++x) edge(x);
+        int64_t fx = m.StartX(r) + first * stepX, fr = m.StartR(r) + first * stepR;
+        uint8_t* o = out + first * Channels;
+        for (int64_t x = first; x < last; ++x, fx += stepX, fr += stepR, o += Channels) {
+            const uint8_t* p = base + static_cast<size_t>(fr >> 16) * stride +
+                               static_cast<size_t>(fx >> 16) * Channels;
+            const auto wx = static_cast<uint64_t>((fx >> 8) & 255),
+                       wr = static_cast<uint64_t>((fr >> 8) & 255);
+            if constexpr (Channels == 3) {
+                // The three channels side by side in 16-bit lanes of one
+                // word: each blend of two taps fits a lane.
+                auto lanes = [](const uint8_t* q) {
+                    return static_cast<uint64_t>(q[0]) | (static_cast<uint64_t>(q[1]) << 16) |
+                           (static_cast<uint64_t>(q[2]) << 32);
+                };
+                constexpr uint64_t kMask = 0x000000FF00FF00FFull, kHalf = 0x0000008000800080ull;
+                const uint64_t lower =
+                    ((lanes(p) * (256 - wx) + lanes(p + 3) * wx + kHalf) >> 8) & kMask;
+                const uint64_t upper =
+                    ((lanes(p + stride) * (256 - wx) + lanes(p + stride + 3) * wx + kHalf) >> 8) &
+                    kMask;
+                const uint64_t v = ((lower * (256 - wr) + upper * wr + kHalf) >> 8) & kMask;
+                o[0] = static_cast<uint8_t>(v);
+                o[1] = static_cast<uint8_t>(v >> 16);
+                o[2] = static_cast<uint8_t>(v >> 32);
+            } else {
+                const auto lower = static_cast<uint32_t>(p[0] * (256 - wx) + p[1] * wx);
+                const auto upper =
+                    static_cast<uint32_t>(p[stride] * (256 - wx) + p[stride + 1] * wx);
+                o[0] = static_cast<uint8_t>((lower * (256 - wr) + upper * wr + 32768) >> 16);
             }
         }
+        for (int64_t x = std::max(last, first); x < W; ++x) edge(x);
     }
 }
 

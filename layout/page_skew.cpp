@@ -19,7 +19,7 @@ constexpr int32_t kStripWidth = 8;
 // A page is text when its best profile shows this many lines and is this
 // much sharper than the median slope.
 constexpr int32_t kMinLines = 3;
-constexpr double kMinConfidence = 2.0;
+constexpr double kMinConfidence = 3.0;
 
 void PaletteLuminance(const RasterImage& page, uint8_t lum[256]) {
     std::fill(lum, lum + 256, uint8_t{255});
@@ -75,7 +75,9 @@ InkMap ToneInkMap(const RasterImage& page, int32_t f) {
     std::vector<uint8_t> lumRow(static_cast<size_t>(W));
     for (int32_t yo = 0; yo < h; ++yo) {
         std::fill(acc.begin(), acc.end(), 0u);
-        const int32_t y1 = std::min(H, yo * f + f);
+        // The block's first row stands for the block: half the reading at
+        // the usual factor of two, and the text strokes still cross it.
+        const int32_t y1 = yo * f + 1;
         for (int32_t y = yo * f; y < y1; ++y) {
             const uint8_t* row = page.RowPtr(static_cast<uint32_t>(H - 1 - y));
             if (bpp == 24) {
@@ -128,16 +130,29 @@ InkMap ToneInkMap(const RasterImage& page, int32_t f) {
             paper[static_cast<size_t>(ty) * tw + tx] = best;
         }
 
+    // The paper level between tile centres is interpolated, so that no
+    // tile edge draws a level line into the map.
     InkMap map;
     map.width = w;
     map.height = h;
     map.ink.resize(grey.size());
+    std::vector<int32_t> column(static_cast<size_t>(tw));
     for (int32_t y = 0; y < h; ++y) {
-        const int32_t* tileRow = &paper[static_cast<size_t>(y / kTile) * tw];
+        const double ty = std::clamp((y + 0.5) / kTile - 0.5, 0.0, th - 1.0);
+        const auto t0 = static_cast<int32_t>(ty);
+        const int32_t t1 = std::min(t0 + 1, th - 1);
+        const auto fy = static_cast<int32_t>((ty - t0) * 256);
+        for (int32_t tx = 0; tx < tw; ++tx)
+            column[tx] = paper[static_cast<size_t>(t0) * tw + tx] * (256 - fy) +
+                         paper[static_cast<size_t>(t1) * tw + tx] * fy;
         const uint8_t* g = &grey[static_cast<size_t>(y) * w];
         uint8_t* out = &map.ink[static_cast<size_t>(y) * w];
         for (int32_t x = 0; x < w; ++x) {
-            const int32_t bg = tileRow[x / kTile];
+            const int32_t c = x - kTile / 2;
+            const int32_t c0 = std::clamp(c / kTile - (c < 0), 0, tw - 1);
+            const int32_t c1 = std::min(c0 + 1, tw - 1);
+            const int32_t fx = std::clamp(c - c0 * kTile, 0, kTile) * 256 / kTile;
+            const int32_t bg = (column[c0] * (256 - fx) + column[c1] * fx) >> 16;
             out[x] = g[x] * 4 < bg * 3 && bg - g[x] > 24;
         }
     }
@@ -186,17 +201,19 @@ Strips MakeStrips(const InkMap& map) {
 }
 
 // Sums the strips along slope `degrees` into `profile` (in 1/256 of a pixel,
-// each strip split linearly between the two rows its shift falls between)
-// and returns the sharpness of the profile.
-double Sharpness(const Strips& st, double degrees, double rangeDegrees,
-                 std::vector<int32_t>& profile) {
+// each strip split linearly between the two rows its shift falls between).
+void Profile(const Strips& st, int32_t firstStrip, int32_t endStrip, double degrees,
+             std::vector<int32_t>& profile) {
     const double t = std::tan(degrees * kRadian);
-    const int32_t pad =
-        static_cast<int32_t>(std::ceil(st.reach * std::tan(rangeDegrees * kRadian))) + 4;
+    const int32_t pad = static_cast<int32_t>(std::ceil(st.reach * std::fabs(t))) + 4;
     profile.assign(static_cast<size_t>(st.height + 2 * pad + 2), 0);
-    for (int32_t k = 0; k < st.count; ++k) {
-        // A line y = y0 + x t lands in row y0 for every strip.
-        const double shift = pad - st.centre[k] * t;
+    for (int32_t k = firstStrip; k < endStrip; ++k) {
+        // A line y = y0 + x t lands in row y0 for every strip. Each strip
+        // is also moved by its own fixed part of a row, so that the profile
+        // is blurred alike at every slope: without it the level slope,
+        // where every strip falls on whole rows, would look sharpest.
+        const double jitter = std::fmod(k * 0.6180339887, 1.0) - 0.5;
+        const double shift = pad - st.centre[k] * t + jitter;
         const auto d = static_cast<int32_t>(std::floor(shift));
         const auto fr = static_cast<int32_t>(std::lround((shift - d) * 256.0));
         int32_t* p = profile.data() + d;
@@ -206,10 +223,20 @@ double Sharpness(const Strips& st, double degrees, double rangeDegrees,
             p[y + 1] += c[y] * fr;
         }
     }
+}
+
+// The sharpness of the page along a slope: the squared differences of
+// neighbouring rows of the profiles of the left and the right half, each
+// taken alone, so that two columns whose lines do not meet do not pull the
+// slope towards the one that joins their lines.
+double Sharpness(const Strips& st, double degrees, std::vector<int32_t>& profile) {
     double sum = 0;
-    for (size_t i = 1; i < profile.size(); ++i) {
-        const double diff = profile[i] - profile[i - 1];
-        sum += diff * diff;
+    for (int32_t half = 0; half < 2; ++half) {
+        Profile(st, half * st.count / 2, (half + 1) * st.count / 2, degrees, profile);
+        for (size_t i = 1; i < profile.size(); ++i) {
+            const double diff = profile[i] - profile[i - 1];
+            sum += diff * diff;
+        }
     }
     return sum;
 }
@@ -221,12 +248,11 @@ struct Peak {
 
 // The sharpest slope within centre +- halfWidth at the given step, with the
 // peak interpolated through its two neighbours.
-Peak Refine(const Strips& st, double centre, double halfWidth, double step, double range,
+Peak Refine(const Strips& st, double centre, double halfWidth, double step,
             std::vector<int32_t>& profile) {
     const auto n = static_cast<int32_t>(std::ceil(halfWidth / step));
     std::vector<double> scores;
-    for (int32_t i = -n; i <= n; ++i)
-        scores.push_back(Sharpness(st, centre + i * step, range, profile));
+    for (int32_t i = -n; i <= n; ++i) scores.push_back(Sharpness(st, centre + i * step, profile));
     const auto best =
         static_cast<int32_t>(std::max_element(scores.begin(), scores.end()) - scores.begin());
     Peak peak{centre + (best - n) * step, scores[static_cast<size_t>(best)]};
@@ -302,11 +328,13 @@ PageSkew MeasurePageSkew(const RasterImage& page, double rangeDegrees) {
     // The coarse step turns a line end by about two and a half coarse pixels,
     // less than the height of a line at that scale.
     const double step = std::clamp(2.5 / coarse.width / kRadian, 0.05, 0.5);
-    const auto steps = static_cast<int32_t>(std::ceil(range / step));
+    // The search reaches a few steps past the range, so that a page turned
+    // by the range itself still shows its peak.
+    const auto steps = static_cast<int32_t>(std::ceil(range / step)) + 3;
     std::vector<int32_t> profile;
     std::vector<double> scores;
     for (int32_t i = -steps; i <= steps; ++i)
-        scores.push_back(Sharpness(coarseStrips, i * step, range, profile));
+        scores.push_back(Sharpness(coarseStrips, i * step, profile));
     std::vector<double> sorted = scores;
     std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
     const double median = sorted[sorted.size() / 2];
@@ -324,19 +352,24 @@ PageSkew MeasurePageSkew(const RasterImage& page, double rangeDegrees) {
         return scores[static_cast<size_t>(a)] > scores[static_cast<size_t>(b)];
     });
     if (peaks.size() > 3) peaks.resize(3);
+    // Each peak is refined on the fine map, the best of them once more at
+    // a finer step.
     Peak best{0, -1};
     for (int32_t i : peaks) {
-        const Peak rough = Refine(fineStrips, (i - steps) * step, 1.5 * step, 0.05, range, profile);
-        const Peak peak = Refine(fineStrips, rough.degrees, 0.04, 0.01, range, profile);
+        const Peak peak = Refine(fineStrips, (i - steps) * step, 1.5 * step, 0.1, profile);
         if (peak.score > best.score) best = peak;
     }
+    best = Refine(fineStrips, best.degrees, 0.1, 0.025, profile);
     result.degrees = best.degrees;
     result.confidence = median > 0 ? scores[static_cast<size_t>(peaks.front())] / median : 1e9;
-    Sharpness(fineStrips, best.degrees, range, profile);
+    Profile(fineStrips, 0, fineStrips.count, best.degrees, profile);
     result.lines = CountLines(profile, fine.width, fine.height);
 
-    if (std::fabs(best.degrees) > range - step) {
-        result.reason = "the sharpest slope lies at the edge of the search range";
+    if (std::fabs(best.degrees) > range + 0.05) {
+        result.reason = "the sharpest slope lies outside the search range";
+    } else if (result.lines > fine.height / 6) {
+        // Lines closer than a small type's pitch are a screen or a pattern.
+        result.reason = "the page shows a fine pattern, not text lines";
     } else if (result.lines < kMinLines) {
         result.reason = "too few text lines";
     } else if (result.confidence < kMinConfidence) {

@@ -1,0 +1,211 @@
+// Whole-page skew measurement on pages drawn turned by a known angle: text
+// pages of several kinds must come back within the accuracy bars, and pages
+// without text lines must not be trusted.
+#include "layout/page_skew.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+
+#include "image/raster_image.h"
+#include "tests/support/text_page.h"
+
+namespace sheetmend::testing {
+namespace {
+
+constexpr int32_t W = 1240, H = 1754;  // A4 at 150 dpi
+
+std::vector<Rect> Paragraph() {
+    return TextLineBoxes(W, H, 60, 14, 30, 11);
+}
+
+// Two columns whose lines do not meet: the right column sits half a line lower.
+std::vector<Rect> TwoColumns() {
+    std::vector<Rect> boxes;
+    for (Rect r : TextLineBoxes(W, H, 60, 14, 30, 12)) {
+        if (r.x1 > 0.47 * W && r.x0 < 0.53 * W) continue;
+        if (r.x0 >= 0.53 * W) r.y0 += 15, r.y1 += 15;
+        boxes.push_back(r);
+    }
+    return boxes;
+}
+
+// A third of text, a halftone-like photo of dense dots, and a ruled table.
+std::vector<Rect> PhotoAndTable() {
+    std::vector<Rect> boxes = TextLineBoxes(W, H / 2, 20, 14, 30, 13);
+    std::mt19937 rng(5);
+    for (int32_t y = 620; y < 1100; y += 6)
+        for (int32_t x = 150; x < 800; x += 6) {
+            const double d = 1 + rng() % 5;
+            boxes.push_back(Rect{double(x), double(y), x + d, y + d});
+        }
+    for (int32_t row = 0; row <= 6; ++row)
+        boxes.push_back(Rect{150, 1200.0 + row * 60, 1090, 1203.0 + row * 60});
+    for (int32_t col = 0; col <= 4; ++col)
+        boxes.push_back(Rect{150.0 + col * 235, 1200, 153.0 + col * 235, 1563});
+    return boxes;
+}
+
+std::vector<Rect> SparseLines() {
+    return TextLineBoxes(W, H, 6, 14, 200, 14);
+}
+
+// A paragraph inside a thick black frame at the page edges.
+std::vector<Rect> Framed() {
+    std::vector<Rect> boxes = Paragraph();
+    boxes.push_back(Rect{0, 0, W, 60});
+    boxes.push_back(Rect{0, H - 60.0, W, H});
+    boxes.push_back(Rect{0, 0, 60, H});
+    boxes.push_back(Rect{W - 60.0, 0, W, H});
+    return boxes;
+}
+
+struct Kind {
+    const char* name;
+    std::function<std::vector<Rect>()> boxes;
+};
+
+TEST(PageSkew, TextPagesTurnedByKnownAnglesMeetTheAccuracyBars) {
+    const Kind kinds[] = {{"paragraph", Paragraph},
+                          {"two columns", TwoColumns},
+                          {"photo and table", PhotoAndTable},
+                          {"sparse lines", SparseLines},
+                          {"framed", Framed}};
+    const double angles[] = {-15, -10, -6,  -5.2, -4,  -3.1, -2.3, -1.6, -0.9, -0.4, 0,
+                             0.3, 0.7, 1.2, 1.9,  2.6, 3.4,  4.3,  5.1,  6,    10,   15};
+    std::vector<double> within;  // residuals of the turns within +-6 degrees
+    for (const Kind& kind : kinds) {
+        const std::vector<Rect> boxes = kind.boxes();
+        double sum = 0, worst = 0;
+        for (double angle : angles) {
+            const RasterImage page = BitPageImage(DrawTurned(W, H, boxes, angle * kDegree));
+            const PageSkew skew = MeasurePageSkew(page, kDefaultSkewRangeDegrees);
+            const double residual = std::fabs(skew.degrees - angle);
+            EXPECT_TRUE(skew.trusted) << kind.name << " " << angle << ": " << skew.reason;
+            EXPECT_LE(residual, 0.3)
+                << kind.name << " turned " << angle << " measured " << skew.degrees;
+            if (std::fabs(angle) <= 6) within.push_back(residual);
+            sum += residual;
+            worst = std::max(worst, residual);
+        }
+        std::printf("%-16s mean %.3f worst %.3f degrees over -15..15\n", kind.name,
+                    sum / std::size(angles), worst);
+    }
+    std::sort(within.begin(), within.end());
+    double mean = 0;
+    for (double r : within) mean += r / static_cast<double>(within.size());
+    const double ninety = within[within.size() * 9 / 10];
+    std::printf("within +-6: mean %.3f, 90%% %.3f, worst %.3f degrees\n", mean, ninety,
+                within.back());
+    EXPECT_LE(mean, 0.1);
+    EXPECT_LE(ninety, 0.15);
+    EXPECT_LE(within.back(), 0.3);
+}
+
+// Grey and colour pages find their ink against the local paper level: a
+// grey page whose paper darkens from right to left, and a colour page on
+// tinted paper, both turned 2.2 degrees.
+TEST(PageSkew, GreyAndColourPagesAreMeasuredAgainstTheirPaper) {
+    const BitPage ink = DrawTurned(W, H, Paragraph(), 2.2 * kDegree);
+    for (uint32_t bpp : {8u, 24u}) {
+        RasterImage page(W, H, bpp);
+        if (bpp == 8) page.SetGrayPalette();
+        for (int32_t y = 0; y < H; ++y) {
+            uint8_t* row = page.RowPtr(static_cast<uint32_t>(H - 1 - y));
+            for (int32_t x = 0; x < W; ++x) {
+                const int paper = 120 + 120 * x / W;  // uneven light
+                const int v = ink.Ink(x, y) ? paper / 3 : paper;
+                if (bpp == 8)
+                    row[x] = static_cast<uint8_t>(v);
+                else
+                    row[3 * x] = static_cast<uint8_t>(v * 8 / 10),
+                            row[3 * x + 1] = static_cast<uint8_t>(v),
+                            row[3 * x + 2] = static_cast<uint8_t>(v);
+            }
+        }
+        const PageSkew skew = MeasurePageSkew(page, kDefaultSkewRangeDegrees);
+        EXPECT_TRUE(skew.trusted) << bpp << ": " << skew.reason;
+        EXPECT_NEAR(skew.degrees, 2.2, 0.15) << bpp;
+        EXPECT_GE(skew.lines, 30) << bpp;
+    }
+}
+
+// Pages without text lines give no trusted angle, each for its reason; a
+// narrower range given by the user excludes a larger skew.
+TEST(PageSkew, PagesWithoutTextLinesAreNotTrusted) {
+    std::mt19937 rng(3);
+    RasterImage blank(W, H, 8);
+    blank.SetGrayPalette();
+    blank.Clear(250);
+    // A photo: smooth shading with grain; and the same as a 1-bit halftone.
+    RasterImage photo(W, H, 8), halftone(W, H, 1);
+    photo.SetGrayPalette();
+    halftone.SetPaletteColor(0, 0, 0, 0);
+    halftone.SetPaletteColor(1, 255, 255, 255);
+    static const int bayer[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
+    // Shading from waves of random directions, with grain.
+    double wave[6][3];
+    for (auto& w : wave) {
+        const double direction = (rng() % 360) * kDegree, length = 60 + rng() % 200;
+        w[0] = std::cos(direction) / length, w[1] = std::sin(direction) / length,
+        w[2] = (rng() % 100) / 10.0;
+    }
+    for (int32_t y = 0; y < H; ++y)
+        for (int32_t x = 0; x < W; ++x) {
+            double v = 128 + static_cast<int>(rng() % 21) - 10;
+            for (const auto& w : wave) v += 30 * std::sin(x * w[0] + y * w[1] + w[2]);
+            const auto g = static_cast<uint8_t>(std::clamp(v, 0.0, 255.0));
+            photo.SetPixelIndex(x, y, g);
+            halftone.SetPixelIndex(x, y, g > bayer[y % 4][x % 4] * 16 + 8 ? 1 : 0);
+        }
+    std::vector<Rect> twoWords = TextLineBoxes(W, H, 1, 14, 30, 9);
+    twoWords.resize(10);
+    BitPage rules(W, H);
+    for (int32_t x = 200; x < W - 200; x += 160) rules.Fill(x, 100, 4, H - 200);
+    struct Case {
+        const char* name;
+        RasterImage page;
+    } cases[] = {{"blank", blank},
+                 {"photo", photo},
+                 {"halftone", halftone},
+                 {"two words", BitPageImage(DrawTurned(W, H, twoWords, 1.5 * kDegree))},
+                 {"vertical rules", BitPageImage(rules)}};
+    for (const Case& c : cases) {
+        const PageSkew skew = MeasurePageSkew(c.page, kDefaultSkewRangeDegrees);
+        EXPECT_FALSE(skew.trusted) << c.name << " measured " << skew.degrees << " confidence "
+                                   << skew.confidence << " lines " << skew.lines;
+        EXPECT_STRNE(skew.reason, "") << c.name;
+    }
+    const RasterImage turned = BitPageImage(DrawTurned(W, H, Paragraph(), 8 * kDegree));
+    EXPECT_FALSE(MeasurePageSkew(turned, 5).trusted);
+    EXPECT_NEAR(MeasurePageSkew(turned, 10).degrees, 8, 0.2);
+}
+
+// The reduced map of a 1-bit page marks a block as ink when any of its
+// pixels is ink, whichever palette entry is the dark one.
+TEST(PageSkew, ReducedInkMapOrsBlocksOfEitherPolarity) {
+    for (uint8_t inkIndex : {0, 1}) {
+        RasterImage page(37, 21, 1);
+        page.SetPaletteColor(inkIndex, 0, 0, 0);
+        page.SetPaletteColor(1 - inkIndex, 255, 255, 255);
+        page.Clear(1 - inkIndex);
+        page.SetPixelIndex(0, 20, inkIndex);   // top-left pixel
+        page.SetPixelIndex(36, 0, inkIndex);   // bottom-right pixel
+        page.SetPixelIndex(13, 10, inkIndex);  // row 10 from the top
+        const InkMap map = ReducedInkMap(page, 3);
+        ASSERT_EQ(map.width, 13);
+        ASSERT_EQ(map.height, 7);
+        int32_t count = 0;
+        for (uint8_t v : map.ink) count += v;
+        EXPECT_EQ(count, 3) << int(inkIndex);
+        EXPECT_EQ(map.At(0, 0), 1);
+        EXPECT_EQ(map.At(12, 6), 1);
+        EXPECT_EQ(map.At(4, 3), 1);
+    }
+}
+
+}  // namespace
+}  // namespace sheetmend::testing
