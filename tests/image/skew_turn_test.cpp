@@ -1,0 +1,161 @@
+// Turning a page level: every depth keeps its size, depth, palette and
+// resolution and gets paper-coloured corners; the 1-bit shear path and the
+// grey bilinear path match their plain per-pixel definitions.
+#include "image/skew_turn.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "tests/support/test_images.h"
+#include "tests/support/text_page.h"
+
+namespace sheetmend::testing {
+namespace {
+
+constexpr int32_t W = 301, H = 203;
+
+// A page on tinted paper (or white for 1 bit) with a dark bar across it.
+RasterImage TintedPage(uint32_t bpp, bool grey) {
+    RasterImage page(W, H, bpp);
+    page.SetXDpi(300);
+    page.SetYDpi(200);
+    const RgbQuad paper{200, 230, 250, 0}, ink{20, 10, 0, 0};
+    if (bpp == 1) {
+        page.SetPaletteColor(0, 0, 0, 0);
+        page.SetPaletteColor(1, 255, 255, 255);
+    } else if (bpp < 24 && grey) {
+        page.SetGrayPalette();
+    } else if (bpp < 24) {
+        for (uint32_t i = 0; i < page.GetNumColors(); ++i)
+            page.SetPaletteColor(static_cast<uint8_t>(i), static_cast<uint8_t>(i * 7),
+                                 static_cast<uint8_t>(255 - i), static_cast<uint8_t>(i * 3));
+        page.SetPaletteColor(1, paper);
+        page.SetPaletteColor(2, ink);
+    }
+    for (int32_t y = 0; y < H; ++y)
+        for (int32_t x = 0; x < W; ++x) {
+            const bool dark = y > 90 && y < 110 && x > 20 && x < 280;
+            if (bpp == 24)
+                page.SetPixelColor(x, y, dark ? ink : paper);
+            else if (bpp == 1)
+                page.SetPixelIndex(x, y, dark ? 0 : 1);
+            else if (grey)
+                page.SetPixelIndex(x, y, dark ? 15 : 235);
+            else
+                page.SetPixelIndex(x, y, dark ? 2 : 1);
+        }
+    return page;
+}
+
+TEST(SkewTurn, EveryDepthKeepsItsPropertiesAndGetsPaperCorners) {
+    struct Case {
+        const char* name;
+        uint32_t bpp;
+        bool grey;
+    } cases[] = {{"1-bit", 1, false},
+                 {"4-bit palette", 4, false},
+                 {"8-bit grey", 8, true},
+                 {"8-bit palette", 8, false},
+                 {"24-bit", 24, false}};
+    for (const Case& c : cases) {
+        RasterImage page = TintedPage(c.bpp, c.grey);
+        const RasterImage before(page);
+        const PaperTone paper = EstimatePaper(page);
+        const RgbQuad expected = before.GetPixelColor(0, 0, false);
+        EXPECT_EQ(paper.colour, expected) << c.name;
+        ASSERT_TRUE(TurnToLevel(page, 6.0, paper)) << c.name;
+        EXPECT_EQ(page.GetWidth(), static_cast<uint32_t>(W)) << c.name;
+        EXPECT_EQ(page.GetHeight(), static_cast<uint32_t>(H)) << c.name;
+        EXPECT_EQ(page.GetBpp(), c.bpp) << c.name;
+        EXPECT_EQ(page.GetXDpi(), 300) << c.name;
+        EXPECT_EQ(page.GetYDpi(), 200) << c.name;
+        for (uint32_t i = 0; i < page.GetNumColors(); ++i)
+            EXPECT_EQ(page.GetPaletteColor(static_cast<uint8_t>(i)),
+                      before.GetPaletteColor(static_cast<uint8_t>(i)))
+                << c.name;
+        // A 6 degree turn uncovers every corner of this page.
+        for (auto [x, y] : {std::pair{0, 0}, {W - 1, 0}, {0, H - 1}, {W - 1, H - 1}})
+            EXPECT_EQ(page.GetPixelColor(x, y, false), expected) << c.name << " " << x << "," << y;
+        // Taking out a skew of 6 degrees turns the page counter-clockwise:
+        // the level bar now rises to the right by tan(6) * 110 = 11.6 rows
+        // on each side of the centre (rows count from the bottom).
+        const RgbQuad leftMid = page.GetPixelColor(40, 100 - 14, false);
+        const RgbQuad rightMid = page.GetPixelColor(260, 100 + 14, false);
+        EXPECT_LT(leftMid.red, 100) << c.name;
+        EXPECT_LT(rightMid.red, 100) << c.name;
+    }
+}
+
+// The plain definition of the 1-bit turn: three shears, each pixel read
+// through the checked accessors; outside the page is paper.
+RasterImage ShearByAccessors(const RasterImage& page, double skewDegrees, uint8_t paper) {
+    const double b = -skewDegrees * kDegree, k1 = -std::tan(b / 2), k2 = std::sin(b);
+    const double cx = (W - 1) / 2.0, cr = (H - 1) / 2.0;
+    auto read = [&](const RasterImage& img, int64_t x, int64_t y) {
+        return x < 0 || y < 0 || x >= W || y >= H
+                   ? paper
+                   : img.GetPixelIndex(static_cast<int32_t>(x), static_cast<int32_t>(y));
+    };
+    auto rows = [&](const RasterImage& in) {
+        RasterImage out(in);
+        for (int32_t y = 0; y < H; ++y)
+            for (int32_t x = 0; x < W; ++x)
+                out.SetPixelIndex(x, y,
+                                  read(in, x + std::llround(std::floor(k1 * (y - cr) + 0.5)), y));
+        return out;
+    };
+    const RasterImage first = rows(page);
+    RasterImage second(first);
+    for (int32_t y = 0; y < H; ++y)
+        for (int32_t x = 0; x < W; ++x)
+            second.SetPixelIndex(x, y,
+                                 read(first, x, y + std::llround(std::floor(k2 * (x - cx) + 0.5))));
+    return rows(second);
+}
+
+TEST(SkewTurn, BitonalShearsMatchTheirPerPixelDefinition) {
+    for (double angle : {-7.3, -0.6, 2.5, 14.0}) {
+        for (uint8_t paper : {0, 1}) {
+            RasterImage page = RandomImage(W, H, 1, 17);
+            page.SetPaletteColor(paper, 255, 255, 255);
+            page.SetPaletteColor(1 - paper, 0, 0, 0);
+            const RasterImage expected = ShearByAccessors(page, angle, paper);
+            ASSERT_TRUE(TurnToLevel(page, angle, EstimatePaper(page)));
+            EXPECT_TRUE(SamePixels(page, expected)) << angle << " paper " << int(paper);
+        }
+    }
+}
+
+// The grey kernel against bilinear sampling written out with accessors.
+TEST(SkewTurn, GreyBilinearMatchesItsPerPixelDefinition) {
+    RasterImage page = RandomImage(W, H, 8, 23);
+    page.SetGrayPalette();
+    const RasterImage before(page);
+    PaperTone paper;
+    paper.index = 77;
+    const double skew = 3.3, b = -skew * kDegree;
+    ASSERT_TRUE(TurnToLevel(page, skew, paper));
+    const double cx = (W - 1) / 2.0, cr = (H - 1) / 2.0;
+    int32_t worst = 0;
+    for (int32_t r = 0; r < H; ++r)
+        for (int32_t x = 0; x < W; ++x) {
+            const double sx = cx + (x - cx) * std::cos(b) - (r - cr) * std::sin(b);
+            const double sr = cr + (x - cx) * std::sin(b) + (r - cr) * std::cos(b);
+            const auto ix = static_cast<int32_t>(std::floor(sx)),
+                       ir = static_cast<int32_t>(std::floor(sr));
+            const double fx = sx - ix, fr = sr - ir;
+            auto v = [&](int32_t tx, int32_t tr) -> double {
+                return before.IsInside(tx, tr) ? before.GetPixelIndex(tx, tr) : 77;
+            };
+            const double want = (v(ix, ir) * (1 - fx) + v(ix + 1, ir) * fx) * (1 - fr) +
+                                (v(ix, ir + 1) * (1 - fx) + v(ix + 1, ir + 1) * fx) * fr;
+            worst = std::max(worst, std::abs(page.GetPixelIndex(x, r) -
+                                             static_cast<int32_t>(std::lround(want))));
+        }
+    // Weights are kept in 1/256 steps.
+    EXPECT_LE(worst, 2);
+}
+
+}  // namespace
+}  // namespace sheetmend::testing
