@@ -229,10 +229,11 @@ void Profile(const Strips& st, int32_t firstStrip, int32_t endStrip, double degr
 // neighbouring rows of the profiles of the left and the right half, each
 // taken alone, so that two columns whose lines do not meet do not pull the
 // slope towards the one that joins their lines.
-double Sharpness(const Strips& st, double degrees, std::vector<int32_t>& profile) {
+double Sharpness(const Strips& st, double degrees, std::vector<int32_t>& profile,
+                 int32_t parts = 2) {
     double sum = 0;
-    for (int32_t half = 0; half < 2; ++half) {
-        Profile(st, half * st.count / 2, (half + 1) * st.count / 2, degrees, profile);
+    for (int32_t part = 0; part < parts; ++part) {
+        Profile(st, part * st.count / parts, (part + 1) * st.count / parts, degrees, profile);
         for (size_t i = 1; i < profile.size(); ++i) {
             const double diff = profile[i] - profile[i - 1];
             sum += diff * diff;
@@ -249,10 +250,11 @@ struct Peak {
 // The sharpest slope within centre +- halfWidth at the given step, with the
 // peak interpolated through its two neighbours.
 Peak Refine(const Strips& st, double centre, double halfWidth, double step,
-            std::vector<int32_t>& profile) {
+            std::vector<int32_t>& profile, int32_t parts = 2) {
     const auto n = static_cast<int32_t>(std::ceil(halfWidth / step));
     std::vector<double> scores;
-    for (int32_t i = -n; i <= n; ++i) scores.push_back(Sharpness(st, centre + i * step, profile));
+    for (int32_t i = -n; i <= n; ++i)
+        scores.push_back(Sharpness(st, centre + i * step, profile, parts));
     const auto best =
         static_cast<int32_t>(std::max_element(scores.begin(), scores.end()) - scores.begin());
     Peak peak{centre + (best - n) * step, scores[static_cast<size_t>(best)]};
@@ -324,6 +326,10 @@ PageSkew MeasurePageSkew(const RasterImage& page, double rangeDegrees) {
     }
     const InkMap coarse = fine.width >= 800 ? Halve(fine) : fine;
     const Strips coarseStrips = MakeStrips(coarse), fineStrips = MakeStrips(fine);
+    // The search scores the halves of the page apart, so that columns whose
+    // lines do not meet cannot pull it; on a wide page the last step scores
+    // the whole width, which resolves the slope twice as finely.
+    const int32_t lastParts = fine.width >= 1000 ? 1 : 2;
 
     // The coarse step turns a line end by about two and a half coarse pixels,
     // less than the height of a line at that scale.
@@ -359,7 +365,7 @@ PageSkew MeasurePageSkew(const RasterImage& page, double rangeDegrees) {
         const Peak peak = Refine(fineStrips, (i - steps) * step, 1.5 * step, 0.1, profile);
         if (peak.score > best.score) best = peak;
     }
-    best = Refine(fineStrips, best.degrees, 0.1, 0.025, profile);
+    best = Refine(fineStrips, best.degrees, 0.1, 0.025, profile, lastParts);
     result.degrees = best.degrees;
     result.confidence = median > 0 ? scores[static_cast<size_t>(peaks.front())] / median : 1e9;
     Profile(fineStrips, 0, fineStrips.count, best.degrees, profile);
