@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <utility>
 #include <vector>
 
 #include "image/pixel_access.h"
@@ -34,110 +33,6 @@ struct Mapping {
     int64_t StepX() const { return std::llround(cosB * 65536.0); }
     int64_t StepR() const { return std::llround(sinB * 65536.0); }
 };
-
-// The columns [first, last) of destination row r whose four taps all lie
-// inside the page: the taps move linearly along the row, so the range is
-// the intersection of two intervals, trimmed until both ends hold.
-std::pair<int64_t, int64_t> InsideSpan(const Mapping& m, uint32_t r, int64_t W, int64_t H) {
-    const int64_t fx0 = m.StartX(r), fr0 = m.StartR(r), sx = m.StepX(), sr = m.StepR();
-    auto inside = [&](int64_t x) {
-        const int64_t ix = (fx0 + x * sx) >> 16, ir = (fr0 + x * sr) >> 16;
-        return ix >= 0 && ir >= 0 && ix + 1 < W && ir + 1 < H;
-    };
-    double lo = 0, hi = static_cast<double>(W);
-    auto clip = [&](double start, double step, double limit) {
-        // 0 <= start + x step < limit
-        if (step == 0) {
-            if (start < 0 || start >= limit) hi = lo;
-            return;
-        }
-        const double a = -start / step, b = (limit - start) / step;
-        lo = std::max(lo, std::min(a, b));
-        hi = std::min(hi, std::max(a, b));
-    };
-    clip(static_cast<double>(fx0), static_cast<double>(sx), (W - 1) * 65536.0);
-    clip(static_cast<double>(fr0), static_cast<double>(sr), (H - 1) * 65536.0);
-    if (!(hi > lo)) return {0, 0};
-    auto first = static_cast<int64_t>(std::ceil(lo)), last = static_cast<int64_t>(std::floor(hi));
-    first = std::clamp<int64_t>(first, 0, W);
-    last = std::clamp<int64_t>(last, first, W);
-    while (first < last && !inside(first)) ++first;
-    while (last > first && !inside(last - 1)) --last;
-    return {first, last};
-}
-
-// One bilinear blend of four taps with weights out of 256; `stepwise`
-// rounds after each direction, as the three-channel kernel does.
-uint8_t Blend(uint32_t a, uint32_t b, uint32_t c, uint32_t d, uint32_t wx, uint32_t wr,
-              bool stepwise) {
-    const uint32_t lower = a * (256 - wx) + b * wx, upper = c * (256 - wx) + d * wx;
-    if (!stepwise) return static_cast<uint8_t>((lower * (256 - wr) + upper * wr + 32768) >> 16);
-    return static_cast<uint8_t>(
-        (((lower + 128) >> 8) * (256 - wr) + ((upper + 128) >> 8) * wr + 128) >> 8);
-}
-
-// Bilinear sampling of interleaved 8-bit channels (1 for grey, 3 for
-// blue-green-red); taps outside the page read the paper.
-template <int Channels>
-void TurnBilinear(const RasterImage& src, RasterImage& dst, const Mapping& m,
-                  const uint8_t* paper) {
-    const auto W = static_cast<int64_t>(src.GetWidth()), H = static_cast<int64_t>(src.GetHeight());
-    const size_t stride = src.GetEffWidth();
-    const uint8_t* base = src.RowPtr(0);
-    const int64_t stepX = m.StepX(), stepR = m.StepR();
-    auto tap = [&](int64_t tx, int64_t tr, int c) -> uint32_t {
-        if (tx < 0 || tr < 0 || tx >= W || tr >= H) return paper[c];
-        return base[static_cast<size_t>(tr) * stride + static_cast<size_t>(tx) * Channels + c];
-    };
-    for (uint32_t r = 0; r < static_cast<uint32_t>(H); ++r) {
-        uint8_t* out = dst.RowPtr(r);
-        const auto [first, last] = InsideSpan(m, r, W, H);
-        // Along the edges each tap is the page's or the paper's.
-        auto edge = [&](int64_t x) {
-            const int64_t fx = m.StartX(r) + x * stepX, fr = m.StartR(r) + x * stepR;
-            const int64_t ix = fx >> 16, ir = fr >> 16;
-            const auto wx = static_cast<uint32_t>((fx >> 8) & 255),
-                       wr = static_cast<uint32_t>((fr >> 8) & 255);
-            for (int c = 0; c < Channels; ++c)
-                out[x * Channels + c] =
-                    Blend(tap(ix, ir, c), tap(ix + 1, ir, c), tap(ix, ir + 1, c),
-                          tap(ix + 1, ir + 1, c), wx, wr, Channels == 3);
-        };
-        for (int64_t x = 0; x < first; ++x) edge(x);
-        int64_t fx = m.StartX(r) + first * stepX, fr = m.StartR(r) + first * stepR;
-        uint8_t* o = out + first * Channels;
-        for (int64_t x = first; x < last; ++x, fx += stepX, fr += stepR, o += Channels) {
-            const uint8_t* p = base + static_cast<size_t>(fr >> 16) * stride +
-                               static_cast<size_t>(fx >> 16) * Channels;
-            const auto wx = static_cast<uint64_t>((fx >> 8) & 255),
-                       wr = static_cast<uint64_t>((fr >> 8) & 255);
-            if constexpr (Channels == 3) {
-                // The three channels side by side in 16-bit lanes of one
-                // word: each blend of two taps fits a lane.
-                auto lanes = [](const uint8_t* q) {
-                    return static_cast<uint64_t>(q[0]) | (static_cast<uint64_t>(q[1]) << 16) |
-                           (static_cast<uint64_t>(q[2]) << 32);
-                };
-                constexpr uint64_t kMask = 0x000000FF00FF00FFull, kHalf = 0x0000008000800080ull;
-                const uint64_t lower =
-                    ((lanes(p) * (256 - wx) + lanes(p + 3) * wx + kHalf) >> 8) & kMask;
-                const uint64_t upper =
-                    ((lanes(p + stride) * (256 - wx) + lanes(p + stride + 3) * wx + kHalf) >> 8) &
-                    kMask;
-                const uint64_t v = ((lower * (256 - wr) + upper * wr + kHalf) >> 8) & kMask;
-                o[0] = static_cast<uint8_t>(v);
-                o[1] = static_cast<uint8_t>(v >> 16);
-                o[2] = static_cast<uint8_t>(v >> 32);
-            } else {
-                const auto lower = static_cast<uint32_t>(p[0] * (256 - wx) + p[1] * wx);
-                const auto upper =
-                    static_cast<uint32_t>(p[stride] * (256 - wx) + p[stride + 1] * wx);
-                o[0] = static_cast<uint8_t>((lower * (256 - wr) + upper * wr + 32768) >> 16);
-            }
-        }
-        for (int64_t x = std::max(last, first); x < W; ++x) edge(x);
-    }
-}
 
 // Nearest-pixel sampling of 4- or 8-bit palette indices, or of an unpadded
 // byte plane (stride = width, bpp 8).
@@ -241,6 +136,118 @@ void ShearColumns(const RasterImage& src, RasterImage& dst, double k, uint8_t pa
     }
 }
 
+// The shift of a tone shear split into whole pixels and a weight out of
+// 256 for the next pixel.
+struct SubShift {
+    int64_t whole;
+    uint32_t weight;
+};
+SubShift SplitShift(double shift) {
+    const double whole = std::floor(shift);
+    SubShift s{static_cast<int64_t>(whole),
+               static_cast<uint32_t>(std::lround((shift - whole) * 256))};
+    if (s.weight == 256) ++s.whole, s.weight = 0;
+    return s;
+}
+
+// out = a and b mixed with b's weight out of 256, eight bytes at a time
+// in 16-bit lanes (a lane holds at most 255 * 256 + 128).
+using Bytes8 = uint8_t __attribute__((vector_size(8)));
+using Lanes8 = uint16_t __attribute__((vector_size(16)));
+
+inline Lanes8 Widen(const uint8_t* p) {
+    Bytes8 v;
+    std::memcpy(&v, p, sizeof v);
+    return __builtin_convertvector(v, Lanes8);
+}
+
+inline void Narrow(uint8_t* p, Lanes8 v) {
+    const Bytes8 bytes = __builtin_convertvector(v >> 8, Bytes8);
+    std::memcpy(p, &bytes, sizeof bytes);
+}
+
+void MixRow(uint8_t* out, const uint8_t* a, const uint8_t* b, uint32_t weight, size_t n) {
+    const auto wb = static_cast<uint16_t>(weight), wa = static_cast<uint16_t>(256 - weight);
+    size_t j = 0;
+    for (; j + 8 <= n; j += 8) Narrow(out + j, Widen(a + j) * wa + Widen(b + j) * wb + 128);
+    for (; j < n; ++j) out[j] = static_cast<uint8_t>((wa * a[j] + wb * b[j] + 128) >> 8);
+}
+
+// The same with a weight of its own for every byte.
+void MixRowWeighted(uint8_t* out, const uint8_t* a, const uint8_t* b, const uint16_t* weight,
+                    size_t n) {
+    size_t j = 0;
+    for (; j + 8 <= n; j += 8) {
+        Lanes8 wb;
+        std::memcpy(&wb, weight + j, sizeof wb);
+        Narrow(out + j, Widen(a + j) * (256 - wb) + Widen(b + j) * wb + 128);
+    }
+    for (; j < n; ++j)
+        out[j] = static_cast<uint8_t>(((256u - weight[j]) * a[j] + weight[j] * b[j] + 128) >> 8);
+}
+
+// Tone pages (8-bit grey, 24-bit colour) take the same three shears as
+// 1-bit pages, each sampling linearly between the two pixels its shift
+// falls between. A weight per row (or per column) makes each pass a plain
+// loop over bytes. Destination row r, x = source row r, x + k (r - cr).
+void ToneShearRows(RasterImage& page, double k, const uint8_t* paper, uint32_t channels) {
+    const uint32_t W = page.GetWidth(), H = page.GetHeight();
+    const double cr = (H - 1) / 2.0;
+    const size_t rowBytes = static_cast<size_t>(W) * channels;
+    const auto reach = static_cast<size_t>(std::ceil(std::fabs(k) * cr)) + 2;
+    const size_t margin = std::min<size_t>(reach, W + 2) * channels;
+    std::vector<uint8_t> padded(rowBytes + 2 * margin + channels);
+    for (size_t j = 0; j < padded.size(); ++j) padded[j] = paper[j % channels];
+    for (uint32_t r = 0; r < H; ++r) {
+        SubShift s = SplitShift(k * (r - cr));
+        s.whole = std::clamp<int64_t>(s.whole, -static_cast<int64_t>(margin / channels),
+                                      static_cast<int64_t>(margin / channels) - 1);
+        if (s.whole == 0 && s.weight == 0) continue;
+        uint8_t* row = page.RowPtr(r);
+        std::memcpy(padded.data() + margin, row, rowBytes);
+        const uint8_t* a = padded.data() + static_cast<int64_t>(margin) + s.whole * channels;
+        MixRow(row, a, a + channels, s.weight, rowBytes);
+    }
+}
+
+// Destination (x, r) = source (x, r + k (x - cx)).
+void ToneShearColumns(const RasterImage& src, RasterImage& dst, double k, const uint8_t* paper,
+                      uint32_t channels) {
+    const uint32_t W = src.GetWidth(), H = src.GetHeight();
+    const double cx = (W - 1) / 2.0;
+    const size_t rowBytes = static_cast<size_t>(W) * channels;
+    std::vector<uint16_t> weight(rowBytes);
+    std::vector<uint8_t> paperRow(rowBytes);
+    struct Run {
+        int64_t whole;
+        size_t begin, end;  // bytes
+    };
+    std::vector<Run> runs;
+    for (uint32_t x = 0; x < W; ++x) {
+        const SubShift s = SplitShift(k * (x - cx));
+        for (uint32_t c = 0; c < channels; ++c) {
+            weight[static_cast<size_t>(x) * channels + c] = static_cast<uint16_t>(s.weight);
+            paperRow[static_cast<size_t>(x) * channels + c] = paper[c];
+        }
+        if (runs.empty() || runs.back().whole != s.whole)
+            runs.push_back({s.whole, static_cast<size_t>(x) * channels, 0});
+        runs.back().end = static_cast<size_t>(x + 1) * channels;
+    }
+    auto rowOrPaper = [&](int64_t r) {
+        return r >= 0 && r < static_cast<int64_t>(H) ? src.RowPtr(static_cast<uint32_t>(r))
+                                                     : paperRow.data();
+    };
+    for (uint32_t r = 0; r < H; ++r) {
+        uint8_t* out = dst.RowPtr(r);
+        for (const Run& run : runs) {
+            const uint8_t* a = rowOrPaper(r + run.whole);
+            const uint8_t* b = rowOrPaper(r + run.whole + 1);
+            MixRowWeighted(out + run.begin, a + run.begin, b + run.begin, weight.data() + run.begin,
+                           run.end - run.begin);
+        }
+    }
+}
+
 // Luminance of a pixel of any depth, through the palette below 24 bits.
 uint8_t PixelLuminance(const uint8_t* row, uint32_t x, uint32_t bpp, const uint8_t* lum) {
     if (bpp == 24) return px::Luminance(row[3 * x + 2], row[3 * x + 1], row[3 * x]);
@@ -306,46 +313,35 @@ bool TurnToLevel(RasterImage& page, double skewDegrees, const PaperTone& paper) 
     if (!page.IsValid()) return false;
     const uint32_t W = page.GetWidth(), H = page.GetHeight(), bpp = page.GetBpp();
     const Mapping m(skewDegrees, W, H);
-
-    if (bpp == 1) {
+    const bool tone = bpp == 24 || (bpp == 8 && page.IsGrayScale());
+    RasterImage source(page);
+    if (!source.IsValid()) {
+        page.SetLastError(source.GetLastError());
+        return false;
+    }
+    if (bpp == 1 || tone) {
         // b = -skew as three shears: rows by -tan(b/2), columns by sin(b),
         // rows by -tan(b/2) again.
-        const double b = -skewDegrees * kRadian;
-        const uint8_t paperByte = paper.index ? 0xFF : 0x00;
-        RasterImage sheared(page);
-        if (!sheared.IsValid()) {
-            page.SetLastError(sheared.GetLastError());
-            return false;
-        }
-        ShearRows(sheared, -std::tan(b / 2), paperByte);
-        ShearColumns(sheared, page, std::sin(b), paperByte);
-        ShearRows(page, -std::tan(b / 2), paperByte);
-    } else {
-        RasterImage out;
-        out.TakeBookkeeping(page);
-        if (!out.Create(W, H, bpp, page.GetType())) {
-            page.SetLastError(out.GetLastError());
-            return false;
-        }
-        out.SetPalette(page.GetPalette(), std::min<uint32_t>(page.GetNumColors(), 256));
-        if (bpp == 24) {
-            const uint8_t tone[3] = {paper.colour.blue, paper.colour.green, paper.colour.red};
-            TurnBilinear<3>(page, out, m, tone);
-        } else if (bpp == 8 && page.IsGrayScale()) {
-            TurnBilinear<1>(page, out, m, &paper.index);
+        const double b = -skewDegrees * kRadian, k1 = -std::tan(b / 2), k2 = std::sin(b);
+        const uint8_t tonePaper[3] = {bpp == 24 ? paper.colour.blue : paper.index,
+                                      paper.colour.green, paper.colour.red};
+        const uint32_t channels = bpp == 24 ? 3 : 1;
+        if (bpp == 1) {
+            const uint8_t paperByte = paper.index ? 0xFF : 0x00;
+            ShearRows(source, k1, paperByte);
+            ShearColumns(source, page, k2, paperByte);
+            ShearRows(page, k1, paperByte);
         } else {
-            TurnNearest(page.RowPtr(0), page.GetEffWidth(), out.RowPtr(0), out.GetEffWidth(), W, H,
-                        bpp, m, paper.index);
+            ToneShearRows(source, k1, tonePaper, channels);
+            ToneShearColumns(source, page, k2, tonePaper, channels);
+            ToneShearRows(page, k1, tonePaper, channels);
         }
-        if (page.HasAlpha()) {
-            if (!out.AlphaCreate()) {
-                page.SetLastError(out.GetLastError());
-                return false;
-            }
-            TurnNearest(page.GetAlphaPlane(), W, out.GetAlphaPlane(), W, W, H, 8, m, 255);
-        }
-        page.Transfer(out);
+    } else {
+        TurnNearest(source.RowPtr(0), source.GetEffWidth(), page.RowPtr(0), page.GetEffWidth(), W,
+                    H, bpp, m, paper.index);
     }
+    if (page.HasAlpha())
+        TurnNearest(source.GetAlphaPlane(), W, page.GetAlphaPlane(), W, W, H, 8, m, 255);
     return true;
 }
 

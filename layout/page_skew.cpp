@@ -71,34 +71,19 @@ InkMap ToneInkMap(const RasterImage& page, int32_t f) {
     PaletteLuminance(page, lum);
     const int32_t w = (W + f - 1) / f, h = (H + f - 1) / f;
     std::vector<uint8_t> grey(static_cast<size_t>(w) * static_cast<size_t>(h));
-    std::vector<uint32_t> acc(static_cast<size_t>(w));
-    std::vector<uint8_t> lumRow(static_cast<size_t>(W));
+    // Each block is read at its first pixel: text strokes are wider than the
+    // block at the usual factors, and the page is read once over.
     for (int32_t yo = 0; yo < h; ++yo) {
-        std::fill(acc.begin(), acc.end(), 0u);
-        // The block's first row stands for the block: half the reading at
-        // the usual factor of two, and the text strokes still cross it.
-        const int32_t y1 = yo * f + 1;
-        for (int32_t y = yo * f; y < y1; ++y) {
-            const uint8_t* row = page.RowPtr(static_cast<uint32_t>(H - 1 - y));
-            if (bpp == 24) {
-                for (int32_t x = 0; x < W; ++x, row += 3)
-                    lumRow[x] = px::Luminance(row[2], row[1], row[0]);
-            } else if (bpp == 8) {
-                for (int32_t x = 0; x < W; ++x) lumRow[x] = lum[row[x]];
-            } else {
-                for (int32_t x = 0; x < W; ++x)
-                    lumRow[x] = lum[px::GetIndex(row, static_cast<uint32_t>(x), bpp)];
+        const uint8_t* row = page.RowPtr(static_cast<uint32_t>(H - 1 - yo * f));
+        uint8_t* out = &grey[static_cast<size_t>(yo) * w];
+        if (bpp == 24) {
+            for (int32_t xo = 0; xo < w; ++xo) {
+                const uint8_t* p = row + 3 * static_cast<size_t>(xo * f);
+                out[xo] = px::Luminance(p[2], p[1], p[0]);
             }
-            for (int32_t xo = 0, x = 0; xo < w; ++xo) {
-                uint32_t sum = 0;
-                for (const int32_t xe = std::min(W, x + f); x < xe; ++x) sum += lumRow[x];
-                acc[xo] += sum;
-            }
-        }
-        for (int32_t xo = 0; xo < w; ++xo) {
-            const int32_t cols = std::min(W, xo * f + f) - xo * f;
-            grey[static_cast<size_t>(yo) * w + xo] =
-                static_cast<uint8_t>(acc[xo] / static_cast<uint32_t>(cols * (y1 - yo * f)));
+        } else {
+            for (int32_t xo = 0; xo < w; ++xo)
+                out[xo] = lum[px::GetIndex(row, static_cast<uint32_t>(xo * f), bpp)];
         }
     }
 
@@ -218,10 +203,12 @@ void Profile(const Strips& st, int32_t firstStrip, int32_t endStrip, double degr
         const auto fr = static_cast<int32_t>(std::lround((shift - d) * 256.0));
         int32_t* p = profile.data() + d;
         const uint16_t* c = &st.rows[static_cast<size_t>(k) * st.height];
-        for (int32_t y = 0; y < st.height; ++y) {
-            p[y] += c[y] * (256 - fr);
-            p[y + 1] += c[y] * fr;
-        }
+        // Row y takes its own count and the one above it, so that no
+        // row is written twice in a pass.
+        const int32_t wa = 256 - fr;
+        p[0] += c[0] * wa;
+        for (int32_t y = 1; y < st.height; ++y) p[y] += c[y] * wa + c[y - 1] * fr;
+        p[st.height] += c[st.height - 1] * fr;
     }
 }
 
