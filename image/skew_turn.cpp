@@ -80,16 +80,20 @@ void ShiftRowBits(const uint8_t* src, uint8_t* dst, uint32_t width, int64_t d, u
     dst[used - 1] &= lastMask;
 }
 
-// Destination row r, x = source row r, x + round(k (r - cr)).
-void ShearRows(RasterImage& page, double k, uint8_t paperByte) {
-    const uint32_t W = page.GetWidth(), H = page.GetHeight();
+// Destination row r, x = source row r, x + round(k (r - cr)); the two
+// images may be one.
+void ShearRows(const RasterImage& src, RasterImage& dst, double k, uint8_t paperByte) {
+    const uint32_t W = src.GetWidth(), H = src.GetHeight();
     const double cr = (H - 1) / 2.0;
     std::vector<uint8_t> row(px::UsedRowBytes(W, 1)), work;
     for (uint32_t r = 0; r < H; ++r) {
         const auto d = static_cast<int64_t>(std::floor(k * (r - cr) + 0.5));
-        if (d == 0) continue;
-        ShiftRowBits(page.RowPtr(r), row.data(), W, d, paperByte, work);
-        std::memcpy(page.RowPtr(r), row.data(), row.size());
+        if (d == 0) {
+            if (&src != &dst) std::memcpy(dst.RowPtr(r), src.RowPtr(r), row.size());
+            continue;
+        }
+        ShiftRowBits(src.RowPtr(r), row.data(), W, d, paperByte, work);
+        std::memcpy(dst.RowPtr(r), row.data(), row.size());
     }
 }
 
@@ -190,8 +194,9 @@ void MixRowWeighted(uint8_t* out, const uint8_t* a, const uint8_t* b, const uint
 // 1-bit pages, each sampling linearly between the two pixels its shift
 // falls between. A weight per row (or per column) makes each pass a plain
 // loop over bytes. Destination row r, x = source row r, x + k (r - cr).
-void ToneShearRows(RasterImage& page, double k, const uint8_t* paper, uint32_t channels) {
-    const uint32_t W = page.GetWidth(), H = page.GetHeight();
+void ToneShearRows(const RasterImage& src, RasterImage& dst, double k, const uint8_t* paper,
+                   uint32_t channels) {
+    const uint32_t W = src.GetWidth(), H = src.GetHeight();
     const double cr = (H - 1) / 2.0;
     const size_t rowBytes = static_cast<size_t>(W) * channels;
     const auto reach = static_cast<size_t>(std::ceil(std::fabs(k) * cr)) + 2;
@@ -202,11 +207,13 @@ void ToneShearRows(RasterImage& page, double k, const uint8_t* paper, uint32_t c
         SubShift s = SplitShift(k * (r - cr));
         s.whole = std::clamp<int64_t>(s.whole, -static_cast<int64_t>(margin / channels),
                                       static_cast<int64_t>(margin / channels) - 1);
-        if (s.whole == 0 && s.weight == 0) continue;
-        uint8_t* row = page.RowPtr(r);
-        std::memcpy(padded.data() + margin, row, rowBytes);
+        if (s.whole == 0 && s.weight == 0) {
+            if (&src != &dst) std::memcpy(dst.RowPtr(r), src.RowPtr(r), rowBytes);
+            continue;
+        }
+        std::memcpy(padded.data() + margin, src.RowPtr(r), rowBytes);
         const uint8_t* a = padded.data() + static_cast<int64_t>(margin) + s.whole * channels;
-        MixRow(row, a, a + channels, s.weight, rowBytes);
+        MixRow(dst.RowPtr(r), a, a + channels, s.weight, rowBytes);
     }
 }
 
@@ -269,12 +276,12 @@ PaperTone EstimatePaper(const RasterImage& page) {
         paper.colour = page.GetPaletteColor(paper.index);
         return paper;
     }
-    // Every fourth pixel of every fourth row.
+    // Every eighth pixel of every eighth row.
     uint32_t histogram[256] = {};
     uint64_t samples = 0;
-    for (uint32_t r = 0; r < H; r += 4) {
+    for (uint32_t r = 0; r < H; r += 8) {
         const uint8_t* row = page.RowPtr(r);
-        for (uint32_t x = 0; x < W; x += 4, ++samples)
+        for (uint32_t x = 0; x < W; x += 8, ++samples)
             ++histogram[PixelLuminance(row, x, bpp, lum)];
     }
     uint32_t median = 0;
@@ -284,9 +291,9 @@ PaperTone EstimatePaper(const RasterImage& page) {
         if (histogram[v] > histogram[peak]) peak = v;
     uint64_t sums[3] = {}, count = 0;
     uint32_t indexCounts[256] = {};
-    for (uint32_t r = 0; r < H; r += 4) {
+    for (uint32_t r = 0; r < H; r += 8) {
         const uint8_t* row = page.RowPtr(r);
-        for (uint32_t x = 0; x < W; x += 4) {
+        for (uint32_t x = 0; x < W; x += 8) {
             const int32_t l = PixelLuminance(row, x, bpp, lum);
             if (std::abs(l - static_cast<int32_t>(peak)) > 8) continue;
             ++count;
@@ -314,12 +321,15 @@ bool TurnToLevel(RasterImage& page, double skewDegrees, const PaperTone& paper) 
     const uint32_t W = page.GetWidth(), H = page.GetHeight(), bpp = page.GetBpp();
     const Mapping m(skewDegrees, W, H);
     const bool tone = bpp == 24 || (bpp == 8 && page.IsGrayScale());
-    RasterImage source(page);
+    const bool shears = bpp == 1 || tone;
+    // The shears fill the second image themselves; the nearest-pixel turn
+    // reads a copy of the page.
+    RasterImage source(page, !shears, false, true);
     if (!source.IsValid()) {
         page.SetLastError(source.GetLastError());
         return false;
     }
-    if (bpp == 1 || tone) {
+    if (shears) {
         // b = -skew as three shears: rows by -tan(b/2), columns by sin(b),
         // rows by -tan(b/2) again.
         const double b = -skewDegrees * kRadian, k1 = -std::tan(b / 2), k2 = std::sin(b);
@@ -328,13 +338,13 @@ bool TurnToLevel(RasterImage& page, double skewDegrees, const PaperTone& paper) 
         const uint32_t channels = bpp == 24 ? 3 : 1;
         if (bpp == 1) {
             const uint8_t paperByte = paper.index ? 0xFF : 0x00;
-            ShearRows(source, k1, paperByte);
+            ShearRows(page, source, k1, paperByte);
             ShearColumns(source, page, k2, paperByte);
-            ShearRows(page, k1, paperByte);
+            ShearRows(page, page, k1, paperByte);
         } else {
-            ToneShearRows(source, k1, tonePaper, channels);
+            ToneShearRows(page, source, k1, tonePaper, channels);
             ToneShearColumns(source, page, k2, tonePaper, channels);
-            ToneShearRows(page, k1, tonePaper, channels);
+            ToneShearRows(page, page, k1, tonePaper, channels);
         }
     } else {
         TurnNearest(source.RowPtr(0), source.GetEffWidth(), page.RowPtr(0), page.GetEffWidth(), W,

@@ -122,6 +122,13 @@ InkMap ToneInkMap(const RasterImage& page, int32_t f) {
     map.height = h;
     map.ink.resize(grey.size());
     std::vector<int32_t> column(static_cast<size_t>(tw));
+    std::vector<int32_t> left(static_cast<size_t>(w)), weight(static_cast<size_t>(w));
+    for (int32_t x = 0; x < w; ++x) {
+        const double tx = std::clamp((x + 0.5) / kTile - 0.5, 0.0, tw - 1.0);
+        left[x] = static_cast<int32_t>(tx);
+        weight[x] = static_cast<int32_t>((tx - left[x]) * 256);
+    }
+    column.push_back(0);  // the right neighbour of the last tile, never weighted
     for (int32_t y = 0; y < h; ++y) {
         const double ty = std::clamp((y + 0.5) / kTile - 0.5, 0.0, th - 1.0);
         const auto t0 = static_cast<int32_t>(ty);
@@ -133,11 +140,8 @@ InkMap ToneInkMap(const RasterImage& page, int32_t f) {
         const uint8_t* g = &grey[static_cast<size_t>(y) * w];
         uint8_t* out = &map.ink[static_cast<size_t>(y) * w];
         for (int32_t x = 0; x < w; ++x) {
-            const int32_t c = x - kTile / 2;
-            const int32_t c0 = std::clamp(c / kTile - (c < 0), 0, tw - 1);
-            const int32_t c1 = std::min(c0 + 1, tw - 1);
-            const int32_t fx = std::clamp(c - c0 * kTile, 0, kTile) * 256 / kTile;
-            const int32_t bg = (column[c0] * (256 - fx) + column[c1] * fx) >> 16;
+            const int32_t bg =
+                (column[left[x]] * (256 - weight[x]) + column[left[x] + 1] * weight[x]) >> 16;
             out[x] = g[x] * 4 < bg * 3 && bg - g[x] > 24;
         }
     }
