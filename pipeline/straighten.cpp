@@ -34,7 +34,7 @@ bool StraightenPage(const ToolOptions& options, RasterImage& page) {
                       page.GetLastError());
         return false;
     }
-    // Positive turns are counter-clockwise as the page is shown.
+    // The turn counts as -rotate does, positive clockwise.
     ConsolePrintf("[Message] Straighten: skew %.2f degrees, page turned by %.2f degrees.\n",
                   skew.degrees, -skew.degrees);
     return true;
