@@ -167,6 +167,8 @@ struct Strips {
     int32_t height = 0;
     std::vector<uint16_t> rows;  // count x height
     std::vector<double> centre;  // strip centre, from the map's centre
+    std::vector<int32_t> first;  // the strip's first row with ink (height when none)
+    std::vector<int32_t> end;    // one past its last row with ink
     double reach = 0;            // largest |centre|
 };
 
@@ -184,6 +186,12 @@ Strips MakeStrips(const InkMap& map) {
         const double c = k * kStripWidth +
                          std::min(kStripWidth, map.width - k * kStripWidth) / 2.0 - map.width / 2.0;
         st.centre.push_back(c);
+        const uint16_t* rows = &st.rows[static_cast<size_t>(k) * st.height];
+        int32_t first = 0, end = st.height;
+        while (first < end && rows[first] == 0) ++first;
+        while (end > first && rows[end - 1] == 0) --end;
+        st.first.push_back(first);
+        st.end.push_back(end);
         st.reach = std::max(st.reach, std::fabs(c));
     }
     return st;
@@ -205,14 +213,16 @@ void Profile(const Strips& st, int32_t firstStrip, int32_t endStrip, double degr
         const double shift = pad - st.centre[k] * t + jitter;
         const auto d = static_cast<int32_t>(std::floor(shift));
         const auto fr = static_cast<int32_t>(std::lround((shift - d) * 256.0));
+        // Only the strip's rows with ink; row y takes its own count and the
+        // one above it, so that no row is written twice in a pass.
+        const int32_t first = st.first[k], end = st.end[k];
+        if (first == end) continue;
         int32_t* p = profile.data() + d;
         const uint16_t* c = &st.rows[static_cast<size_t>(k) * st.height];
-        // Row y takes its own count and the one above it, so that no
-        // row is written twice in a pass.
         const int32_t wa = 256 - fr;
-        p[0] += c[0] * wa;
-        for (int32_t y = 1; y < st.height; ++y) p[y] += c[y] * wa + c[y - 1] * fr;
-        p[st.height] += c[st.height - 1] * fr;
+        p[first] += c[first] * wa;
+        for (int32_t y = first + 1; y < end; ++y) p[y] += c[y] * wa + c[y - 1] * fr;
+        p[end] += c[end - 1] * fr;
     }
 }
 
@@ -322,9 +332,9 @@ PageSkew MeasurePageSkew(const RasterImage& page, double rangeDegrees) {
     // the whole width, which resolves the slope twice as finely.
     const int32_t lastParts = fine.width >= 1000 ? 1 : 2;
 
-    // The coarse step turns a line end by about two and a half coarse pixels,
+    // The coarse step turns a line end by about three and a half coarse pixels,
     // less than the height of a line at that scale.
-    const double step = std::clamp(2.5 / coarse.width / kRadian, 0.05, 0.5);
+    const double step = std::clamp(3.5 / coarse.width / kRadian, 0.05, 0.5);
     // The search reaches a few steps past the range, so that a page turned
     // by the range itself still shows its peak.
     const auto steps = static_cast<int32_t>(std::ceil(range / step)) + 3;
@@ -348,7 +358,11 @@ PageSkew MeasurePageSkew(const RasterImage& page, double rangeDegrees) {
     std::sort(peaks.begin(), peaks.end(), [&](int32_t a, int32_t b) {
         return scores[static_cast<size_t>(a)] > scores[static_cast<size_t>(b)];
     });
-    if (peaks.size() > 3) peaks.resize(3);
+    // Peaks well below the best are not worth refining.
+    while (peaks.size() > 3 ||
+           (peaks.size() > 1 && scores[static_cast<size_t>(peaks.back())] <
+                                    0.8 * scores[static_cast<size_t>(peaks[0])]))
+        peaks.pop_back();
     // Each peak is refined on the fine map, the best of them once more at
     // a finer step.
     Peak best{0, -1};
