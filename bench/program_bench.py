@@ -56,6 +56,9 @@ OPERATIONS = [
     ("despeckle2", ["-despeckle2"], None, ["grey8", "bw1"], ["-despeckle"]),
     ("deskew2 despeckle2", ["-deskew2", "-despeckle2"], None, ["grey8", "bw1"],
      ["-despeckle", "-deskew", "40%"]),
+    # The whole-page straightening step (the sample page lies 1.5 degrees
+    # askew), against ImageMagick's deskew of the same page.
+    ("straighten", ["-straighten"], None, None, ["-deskew", "40%"]),
     # PDF output: the 1-bit page's floor is the same page to Group 4 TIFF, so
     # "x floor" is the cost of PDF against Group 4 TIFF; the JPEG page's data
     # is passed through.

@@ -70,6 +70,15 @@ OptionTable BuildOptionTable(ToolOptions& o) {
          "Use a local threshold wherever a page becomes black and white (unevenly lit pages)"},
         {"-flatten", kOptionFlag, &o.flatten, 0,
          "Remove background shade, stains and yellowing from grey and colour pages"},
+        {"-straighten", kOptionFlag, &o.straighten, 0,
+         "Straighten skewed pages of any depth: the skew is measured on all text lines of the page "
+         "(within -skewrange, default 15 degrees) and the page turned level with paper-coloured "
+         "corners; pages without clear text lines stay as they are. Unlike -deskew (external "
+         "tool) and -deskew2 (first two lines only, black and white, up to 2.9 degrees)"},
+        {"-orient", kOptionFlag, &o.orient, 0,
+         "Turn pages that lie on their side or upside down upright (by quarter turns), as the OCR "
+         "engine's orientation detection says; pages whose orientation is not clear stay as they "
+         "are"},
         {"-skip", kOptionFlag, &o.skip, 0, "Skip existing output files, don't overwrite it"},
         {"-v", kOptionFlag, &o.version, 0, "Print copyright and version info"},
         {"-h", kOptionFlag, &o.help, 0, "Print usage information"},

@@ -50,6 +50,8 @@ struct ToolOptions {
     int32_t pdfdpi = 0;  // resolution of rendered PDF pages; 0 chooses it per page
     int32_t adaptive = 0;  // local instead of global threshold wherever a page becomes 1 bit
     int32_t flatten = 0;   // divide out the paper background before any threshold
+    int32_t straighten = 0;
+    int32_t orient = 0;
 };
 
 // The defaults set before parsing: no threshold, no dithering, no long-line

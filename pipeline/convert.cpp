@@ -9,6 +9,8 @@
 #include "image/raster_image.h"
 #include "pipeline/external_tools.h"
 #include "pipeline/image_files.h"
+#include "pipeline/orient.h"
+#include "pipeline/straighten.h"
 #include "platform/console.h"
 #include "platform/file_copy.h"
 #include "platform/paths.h"
@@ -22,6 +24,10 @@ int32_t ApplyConversionOptions(const ToolOptions& options, RasterImage& image) {
     // Flattening comes first: every later step (straightening, any
     // threshold) does better on even paper.
     if (options.flatten) image.FlattenBackground();
+    // The page as scanned is first set upright and level, so that every
+    // later step sees a straight page.
+    if (options.orient) OrientPage(options, image);
+    if (options.straighten) StraightenPage(options, image);
 
     // Resize: a single given side keeps the proportions (truncated).
     const int32_t w = options.width, h = options.height;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "pipeline/orient.h"
 #include "pipeline/page_source.h"
 #include "pipeline/process_pages.h"
 #include "platform/console.h"
@@ -14,7 +15,8 @@ bool HasConversionOptions(const ToolOptions& o) {
     const bool depth = o.bitcount == 1 || o.bitcount == 4 || o.bitcount == 8 || o.bitcount == 16 ||
                        o.bitcount == 24 || o.bitcount == 32;
     return depth || o.rotate != 0 || o.threshold >= 0 || o.dither >= 0 || o.width > 0 ||
-           o.height > 0 || o.flip || o.mirror || o.deskew || o.despeckle || o.flatten;
+           o.height > 0 || o.flip || o.mirror || o.deskew || o.despeckle || o.flatten ||
+           o.straighten || o.orient;
 }
 
 uint32_t TrimColorFromText(const std::string& text) {
@@ -40,6 +42,7 @@ int32_t ProcessFile(ToolOptions& options, const std::string& inputPath,
                       source.Error().c_str());
         return 0;
     }
+    ReportOrientationUnavailable(options, inputPath);
     if (!source.Notice().empty())
         ConsolePrintf("[Message] \"%s\": %s\n", inputPath.c_str(), source.Notice().c_str());
     return ProcessPages(options, source, outputPath);

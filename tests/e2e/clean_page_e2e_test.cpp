@@ -9,32 +9,9 @@
 namespace sheetmend::testing {
 namespace {
 
-// A 1-bit image (palette black, white) of a drawn page.
-RasterImage ToImage(const BitPage& page) {
-    RasterImage img(static_cast<uint32_t>(page.width), static_cast<uint32_t>(page.height), 1);
-    img.SetPaletteColor(0, 0, 0, 0);
-    img.SetPaletteColor(1, 255, 255, 255);
-    img.Clear(1);
-    for (int32_t y = 0; y < page.height; ++y)
-        for (int32_t x = 0; x < page.width; ++x)
-            if (page.Ink(x, y)) img.SetPixelIndex(x, page.height - 1 - y, 0);
-    return img;
-}
-
 void SavePage(const BitPage& page, const std::string& path) {
-    RasterImage img = ToImage(page);
+    RasterImage img = BitPageImage(page);
     SaveOrFail(img, path);
-}
-
-// The ink of a saved page, top row first.
-BitPage InkOf(const RasterImage& img) {
-    BitPage page(static_cast<int32_t>(img.GetWidth()), static_cast<int32_t>(img.GetHeight()));
-    for (int32_t y = 0; y < page.height; ++y)
-        for (int32_t x = 0; x < page.width; ++x) {
-            const RgbQuad c = img.GetPixelColor(x, page.height - 1 - y, false);
-            if (c.red < 128) page.Set(x, y);
-        }
-    return page;
 }
 
 class CleanPageRun : public ::testing::Test {
@@ -74,7 +51,7 @@ TEST_F(CleanPageRun, DespeckleAloneGivesTheThresholdedPageWithoutSpecks) {
     EXPECT_EQ(TimingLines(r.out), 1);
     RasterImage out = LoadOrFail(dir.File("clean.png"));
     EXPECT_EQ(out.GetBpp(), 1u);
-    EXPECT_EQ(InkOf(out).bits, text.bits);
+    EXPECT_EQ(InkOfImage(out).bits, text.bits);
 }
 
 // The speckle size: a dot of 6 x 5 (30 pixels) stays at the default 20 and
@@ -99,7 +76,7 @@ TEST_F(CleanPageRun, SpeckleSizeOption) {
     for (const Case& c : cases) {
         ProgramResult r = Run(c.args);
         ASSERT_EQ(r.status, 0) << r.out << r.err;
-        const BitPage out = InkOf(LoadOrFail(dir.File(c.args.back())));
+        const BitPage out = InkOfImage(LoadOrFail(dir.File(c.args.back())));
         EXPECT_EQ(out.Ink(52, 52), c.dot) << c.args.back();
         EXPECT_EQ(out.Ink(125, 50), c.stroke) << c.args.back();
     }
@@ -127,7 +104,7 @@ TEST_F(CleanPageRun, DeskewTurnsOneDegreeBack) {
         ProgramResult r = Run(args);
         EXPECT_EQ(r.status, 0) << r.out << r.err;
         EXPECT_FALSE(Has(r.out, "OptimalThreshold")) << r.out;  // already black and white
-        const BitPage out = InkOf(LoadOrFail(dir.File(args.back())));
+        const BitPage out = InkOfImage(LoadOrFail(dir.File(args.back())));
         ASSERT_EQ(out.width, W);
         ASSERT_EQ(out.height, H);
         EXPECT_LE(std::fabs(ProjectionSkew(out) / kDegree), 0.1);
@@ -165,7 +142,7 @@ TEST_F(CleanPageRun, PagesSavedUnturned) {
         SavePage(c.page, dir.File(c.name));
         ProgramResult r = Run({"-deskew2", c.name, std::string("out-") + c.name});
         EXPECT_EQ(r.status, 0) << r.out << r.err;
-        EXPECT_EQ(InkOf(LoadOrFail(dir.File(std::string("out-") + c.name))).bits, c.page.bits)
+        EXPECT_EQ(InkOfImage(LoadOrFail(dir.File(std::string("out-") + c.name))).bits, c.page.bits)
             << c.name;
     }
 }

@@ -11,6 +11,8 @@
 #include <random>
 #include <vector>
 
+#include "image/raster_image.h"
+
 namespace sheetmend::testing {
 
 // Rows top first, padded to 16 pixels, most significant bit leftmost, set = ink.
@@ -139,5 +141,32 @@ inline double ProjectionSkew(const BitPage& page, double range = 0.035) {
 }
 
 constexpr double kDegree = 3.14159265358979323846 / 180.0;
+
+// A 1-bit image (palette black, white) of a drawn page, copied row by row.
+inline RasterImage BitPageImage(const BitPage& page) {
+    RasterImage img(static_cast<uint32_t>(page.width), static_cast<uint32_t>(page.height), 1);
+    img.SetPaletteColor(0, 0, 0, 0);
+    img.SetPaletteColor(1, 255, 255, 255);
+    const uint32_t used = (static_cast<uint32_t>(page.width) + 7) / 8;
+    const auto last = static_cast<uint8_t>(page.width % 8 ? 0xFF00u >> (page.width % 8) : 0xFFu);
+    for (int32_t y = 0; y < page.height; ++y) {
+        uint8_t* row = img.RowPtr(static_cast<uint32_t>(page.height - 1 - y));
+        const uint8_t* ink = page.bits.data() + static_cast<size_t>(y) * page.RowBytes();
+        for (uint32_t b = 0; b < used; ++b) row[b] = static_cast<uint8_t>(~ink[b]);
+        row[used - 1] &= last;
+    }
+    return img;
+}
+
+// The dark pixels (luminance below half) of an image of any depth.
+inline BitPage InkOfImage(const RasterImage& img) {
+    BitPage page(static_cast<int32_t>(img.GetWidth()), static_cast<int32_t>(img.GetHeight()));
+    for (int32_t y = 0; y < page.height; ++y)
+        for (int32_t x = 0; x < page.width; ++x) {
+            const RgbQuad c = img.GetPixelColor(x, page.height - 1 - y, false);
+            if (c.red * 306 + c.green * 601 + c.blue * 117 < 128 * 1024) page.Set(x, y);
+        }
+    return page;
+}
 
 }  // namespace sheetmend::testing

@@ -2,6 +2,7 @@
 // tesseract.
 //
 //   ocr.exe INPUT OUTPUTBASE [-l LANG] HOCR
+//   ocr.exe INPUT OUTPUTBASE OSD
 //
 // Runs tesseract on INPUT with hOCR output, its language data taken from the
 // "tessdata" folder under TESSDATA_PREFIX, and rewrites the result into
@@ -10,6 +11,12 @@
 // of class "ocr_word" titled "bbox x0 y0 x1 y1" with the word's text in an
 // inner element. Tesseract marks some lines as headers, captions or floating
 // text; those are lines too. The file appears whole or not at all.
+//
+// With OSD it runs tesseract's orientation and script detection (page
+// segmentation mode 0, the "osd" data) instead and leaves tesseract's
+// report as OUTPUTBASE.osd ("Rotate: N" turns the page upright when it is
+// turned N degrees clockwise); a page whose orientation the engine cannot
+// tell leaves no file and a non-zero exit status.
 #include <fcntl.h>
 #include <spawn.h>
 #include <strings.h>
@@ -36,16 +43,25 @@ using tinyxml2::XMLElement;
 using tinyxml2::XMLNode;
 
 int Usage() {
-    std::fprintf(stderr, "usage: ocr.exe INPUT OUTPUTBASE [-l LANG] HOCR\n");
+    std::fprintf(stderr,
+                 "usage: ocr.exe INPUT OUTPUTBASE [-l LANG] HOCR\n"
+                 "       ocr.exe INPUT OUTPUTBASE OSD\n");
     return 2;
 }
 
-int RunTesseract(const std::vector<std::string>& args) {
+// Runs tesseract and waits for it; with `quiet` its diagnostics (which the
+// detection prints for every page without enough text) go nowhere.
+int RunTesseract(const std::vector<std::string>& args, bool quiet = false) {
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (quiet) posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     pid_t pid = 0;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+    const int started = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (started != 0) {
         std::fprintf(stderr, "ocr.exe: cannot start %s\n", argv[0]);
         return -1;
     }
@@ -136,10 +152,36 @@ class Rewriter {
     tinyxml2::XMLDocument& out_;
 };
 
+// The tesseract command line's start: the program, input, output base and
+// the data folder under TESSDATA_PREFIX when that is set.
+std::vector<std::string> TesseractCommand(const std::string& input, const std::string& base) {
+    std::vector<std::string> tess = {SHEETMEND_TESSERACT, input, base};
+    if (const char* prefix = std::getenv("TESSDATA_PREFIX"); prefix && *prefix) {
+        std::string dir = prefix;
+        if (dir.back() != '/') dir += '/';
+        tess.insert(tess.end(), {"--tessdata-dir", dir + "tessdata"});
+    }
+    return tess;
+}
+
+int DetectOrientation(const std::string& input, const std::string& outputBase) {
+    std::vector<std::string> tess = TesseractCommand(input, outputBase + ".tesseract");
+    tess.insert(tess.end(), {"--psm", "0", "-l", "osd"});
+    const int status = RunTesseract(tess, true);
+    const std::string produced = outputBase + ".tesseract.osd";
+    if (status != 0 || rename(produced.c_str(), (outputBase + ".osd").c_str()) != 0) {
+        unlink(produced.c_str());
+        return status == 0 ? 1 : (status < 0 ? 1 : status);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 3 && strcasecmp(args[2].c_str(), "OSD") == 0)
+        return DetectOrientation(args[0], args[1]);
     if (args.size() < 3 || strcasecmp(args.back().c_str(), "HOCR") != 0) return Usage();
     const std::string input = args[0];
     const std::string outputBase = args[1];
@@ -151,12 +193,7 @@ int main(int argc, char** argv) {
             return Usage();
     }
 
-    std::vector<std::string> tess = {SHEETMEND_TESSERACT, input, outputBase + ".tesseract"};
-    if (const char* prefix = std::getenv("TESSDATA_PREFIX"); prefix && *prefix) {
-        std::string dir = prefix;
-        if (dir.back() != '/') dir += '/';
-        tess.insert(tess.end(), {"--tessdata-dir", dir + "tessdata"});
-    }
+    std::vector<std::string> tess = TesseractCommand(input, outputBase + ".tesseract");
     if (!language.empty()) tess.insert(tess.end(), {"-l", language});
     // Asked for by setting rather than by the "hocr" configuration file, which
     // lives in the system's data folder and not in ours.

@@ -1,0 +1,394 @@
+#include "layout/page_skew.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "image/pixel_access.h"
+#include "image/raster_image.h"
+
+namespace sheetmend {
+
+namespace {
+
+constexpr double kRadian = 3.14159265358979323846 / 180.0;
+
+// The fine map is about this wide: at 150 dpi on an A4 page a turn of 0.05
+// degrees moves the end of a line by one pixel, which the profile resolves.
+constexpr double kFineMapWidth = 1200.0;
+constexpr int32_t kStripWidth = 8;
+// A page is text when its best profile shows this many lines and is this
+// much sharper than the median slope.
+constexpr int32_t kMinLines = 3;
+constexpr double kMinConfidence = 3.0;
+
+void PaletteLuminance(const RasterImage& page, uint8_t lum[256]) {
+    std::fill(lum, lum + 256, uint8_t{255});
+    const RgbQuad* pal = page.GetPalette();
+    if (!pal) return;
+    const uint32_t n = std::min<uint32_t>(page.GetNumColors(), 256);
+    for (uint32_t i = 0; i < n; ++i) lum[i] = px::Luminance(pal[i].red, pal[i].green, pal[i].blue);
+}
+
+InkMap BitonalInkMap(const RasterImage& page, int32_t f) {
+    const auto W = static_cast<int32_t>(page.GetWidth());
+    const auto H = static_cast<int32_t>(page.GetHeight());
+    uint8_t lum[256];
+    PaletteLuminance(page, lum);
+    // Makes the bits of the darker entry ones.
+    const uint8_t flip = lum[1] < lum[0] ? 0x00 : 0xFF;
+    InkMap map;
+    map.width = (W + f - 1) / f;
+    map.height = (H + f - 1) / f;
+    map.ink.assign(static_cast<size_t>(map.width) * static_cast<size_t>(map.height), 0);
+    const uint32_t used = px::UsedRowBytes(static_cast<uint32_t>(W), 1);
+    const uint8_t lastMask = px::LastByteMask(static_cast<uint32_t>(W), 1);
+    std::vector<uint8_t> acc(used + 2, 0);
+    const uint32_t blockMask = ((1u << f) - 1) << (16 - f);
+    for (int32_t yo = 0; yo < map.height; ++yo) {
+        std::fill(acc.begin(), acc.end(), uint8_t{0});
+        for (int32_t y = yo * f; y < std::min(H, yo * f + f); ++y) {
+            const uint8_t* row = page.RowPtr(static_cast<uint32_t>(H - 1 - y));
+            for (uint32_t b = 0; b < used; ++b) acc[b] |= static_cast<uint8_t>(row[b] ^ flip);
+        }
+        acc[used - 1] &= lastMask;
+        uint8_t* out = &map.ink[static_cast<size_t>(yo) * static_cast<size_t>(map.width)];
+        for (int32_t xo = 0; xo < map.width; ++xo) {
+            // A 16-bit window whose top bit is the block's first pixel.
+            const auto p = static_cast<uint32_t>(xo * f);
+            const uint32_t window = ((static_cast<uint32_t>(acc[p >> 3]) << 8) | acc[(p >> 3) + 1])
+                                    << (p & 7);
+            out[xo] = (window & blockMask) != 0;
+        }
+    }
+    return map;
+}
+
+InkMap ToneInkMap(const RasterImage& page, int32_t f) {
+    const auto W = static_cast<int32_t>(page.GetWidth());
+    const auto H = static_cast<int32_t>(page.GetHeight());
+    const uint32_t bpp = page.GetBpp();
+    uint8_t lum[256];
+    PaletteLuminance(page, lum);
+    const int32_t w = (W + f - 1) / f, h = (H + f - 1) / f;
+    std::vector<uint8_t> grey(static_cast<size_t>(w) * static_cast<size_t>(h));
+    // Each block is read at its first pixel: text strokes are wider than the
+    // block at the usual factors, and the page is read once over.
+    for (int32_t yo = 0; yo < h; ++yo) {
+        const uint8_t* row = page.RowPtr(static_cast<uint32_t>(H - 1 - yo * f));
+        uint8_t* out = &grey[static_cast<size_t>(yo) * w];
+        if (bpp == 24) {
+            for (int32_t xo = 0; xo < w; ++xo) {
+                const uint8_t* p = row + 3 * static_cast<size_t>(xo * f);
+                out[xo] = px::Luminance(p[2], p[1], p[0]);
+            }
+        } else {
+            for (int32_t xo = 0; xo < w; ++xo)
+                out[xo] = lum[px::GetIndex(row, static_cast<uint32_t>(xo * f), bpp)];
+        }
+    }
+
+    // The paper level about each tile: between the tile's mean and its
+    // lightest value, then the lightest such level of the tile and its eight
+    // neighbours, so that a tile inside a heading still sees paper.
+    constexpr int32_t kTile = 32;
+    const int32_t tw = (w + kTile - 1) / kTile, th = (h + kTile - 1) / kTile;
+    std::vector<int32_t> level(static_cast<size_t>(tw) * th), paper(level.size());
+    for (int32_t ty = 0; ty < th; ++ty)
+        for (int32_t tx = 0; tx < tw; ++tx) {
+            int32_t maxV = 0, n = 0;
+            int64_t sum = 0;
+            for (int32_t y = ty * kTile; y < std::min(h, ty * kTile + kTile); ++y) {
+                const uint8_t* g = &grey[static_cast<size_t>(y) * w];
+                for (int32_t x = tx * kTile; x < std::min(w, tx * kTile + kTile); ++x, ++n) {
+                    sum += g[x];
+                    maxV = std::max<int32_t>(maxV, g[x]);
+                }
+            }
+            level[static_cast<size_t>(ty) * tw + tx] = (maxV + static_cast<int32_t>(sum / n)) / 2;
+        }
+    for (int32_t ty = 0; ty < th; ++ty)
+        for (int32_t tx = 0; tx < tw; ++tx) {
+            int32_t best = 0;
+            for (int32_t y = std::max(0, ty - 1); y <= std::min(th - 1, ty + 1); ++y)
+                for (int32_t x = std::max(0, tx - 1); x <= std::min(tw - 1, tx + 1); ++x)
+                    best = std::max(best, level[static_cast<size_t>(y) * tw + x]);
+            paper[static_cast<size_t>(ty) * tw + tx] = best;
+        }
+
+    // The paper level between tile centres is interpolated, so that no
+    // tile edge draws a level line into the map.
+    InkMap map;
+    map.width = w;
+    map.height = h;
+    map.ink.resize(grey.size());
+    std::vector<int32_t> column(static_cast<size_t>(tw));
+    std::vector<int32_t> left(static_cast<size_t>(w)), weight(static_cast<size_t>(w));
+    for (int32_t x = 0; x < w; ++x) {
+        const double tx = std::clamp((x + 0.5) / kTile - 0.5, 0.0, tw - 1.0);
+        left[x] = static_cast<int32_t>(tx);
+        weight[x] = static_cast<int32_t>((tx - left[x]) * 256);
+    }
+    column.push_back(0);  // the right neighbour of the last tile, never weighted
+    for (int32_t y = 0; y < h; ++y) {
+        const double ty = std::clamp((y + 0.5) / kTile - 0.5, 0.0, th - 1.0);
+        const auto t0 = static_cast<int32_t>(ty);
+        const int32_t t1 = std::min(t0 + 1, th - 1);
+        const auto fy = static_cast<int32_t>((ty - t0) * 256);
+        for (int32_t tx = 0; tx < tw; ++tx)
+            column[tx] = paper[static_cast<size_t>(t0) * tw + tx] * (256 - fy) +
+                         paper[static_cast<size_t>(t1) * tw + tx] * fy;
+        const uint8_t* g = &grey[static_cast<size_t>(y) * w];
+        uint8_t* out = &map.ink[static_cast<size_t>(y) * w];
+        for (int32_t x = 0; x < w; ++x) {
+            const int32_t bg =
+                (column[left[x]] * (256 - weight[x]) + column[left[x] + 1] * weight[x]) >> 16;
+            out[x] = g[x] * 4 < bg * 3 && bg - g[x] > 24;
+        }
+    }
+    return map;
+}
+
+InkMap Halve(const InkMap& in) {
+    InkMap out;
+    out.width = (in.width + 1) / 2;
+    out.height = (in.height + 1) / 2;
+    out.ink.assign(static_cast<size_t>(out.width) * out.height, 0);
+    for (int32_t y = 0; y < in.height; ++y) {
+        const uint8_t* src = &in.ink[static_cast<size_t>(y) * in.width];
+        uint8_t* dst = &out.ink[static_cast<size_t>(y / 2) * out.width];
+        for (int32_t x = 0; x < in.width; ++x) dst[x / 2] |= src[x];
+    }
+    return out;
+}
+
+// The ink counts of the map's rows within vertical strips.
+struct Strips {
+    int32_t count = 0;
+    int32_t height = 0;
+    std::vector<uint16_t> rows;  // count x height
+    std::vector<double> centre;  // strip centre, from the map's centre
+    std::vector<int32_t> first;  // the strip's first row with ink (height when none)
+    std::vector<int32_t> end;    // one past its last row with ink
+    double reach = 0;            // largest |centre|
+};
+
+Strips MakeStrips(const InkMap& map) {
+    Strips st;
+    st.count = (map.width + kStripWidth - 1) / kStripWidth;
+    st.height = map.height;
+    st.rows.assign(static_cast<size_t>(st.count) * map.height, 0);
+    for (int32_t y = 0; y < map.height; ++y) {
+        const uint8_t* src = &map.ink[static_cast<size_t>(y) * map.width];
+        for (int32_t x = 0; x < map.width; ++x)
+            st.rows[static_cast<size_t>(x / kStripWidth) * map.height + y] += src[x];
+    }
+    for (int32_t k = 0; k < st.count; ++k) {
+        const double c = k * kStripWidth +
+                         std::min(kStripWidth, map.width - k * kStripWidth) / 2.0 - map.width / 2.0;
+        st.centre.push_back(c);
+        const uint16_t* rows = &st.rows[static_cast<size_t>(k) * st.height];
+        int32_t first = 0, end = st.height;
+        while (first < end && rows[first] == 0) ++first;
+        while (end > first && rows[end - 1] == 0) --end;
+        st.first.push_back(first);
+        st.end.push_back(end);
+        st.reach = std::max(st.reach, std::fabs(c));
+    }
+    return st;
+}
+
+// Sums the strips along slope `degrees` into `profile` (in 1/256 of a pixel,
+// each strip split linearly between the two rows its shift falls between).
+void Profile(const Strips& st, int32_t firstStrip, int32_t endStrip, double degrees,
+             std::vector<int32_t>& profile) {
+    const double t = std::tan(degrees * kRadian);
+    const int32_t pad = static_cast<int32_t>(std::ceil(st.reach * std::fabs(t))) + 4;
+    profile.assign(static_cast<size_t>(st.height + 2 * pad + 2), 0);
+    for (int32_t k = firstStrip; k < endStrip; ++k) {
+        // A line y = y0 + x t lands in row y0 for every strip. Each strip
+        // is also moved by its own fixed part of a row, so that the profile
+        // is blurred alike at every slope: without it the level slope,
+        // where every strip falls on whole rows, would look sharpest.
+        const double jitter = std::fmod(k * 0.6180339887, 1.0) - 0.5;
+        const double shift = pad - st.centre[k] * t + jitter;
+        const auto d = static_cast<int32_t>(std::floor(shift));
+        const auto fr = static_cast<int32_t>(std::lround((shift - d) * 256.0));
+        // Only the strip's rows with ink; row y takes its own count and the
+        // one above it, so that no row is written twice in a pass.
+        const int32_t first = st.first[k], end = st.end[k];
+        if (first == end) continue;
+        int32_t* p = profile.data() + d;
+        const uint16_t* c = &st.rows[static_cast<size_t>(k) * st.height];
+        const int32_t wa = 256 - fr;
+        p[first] += c[first] * wa;
+        for (int32_t y = first + 1; y < end; ++y) p[y] += c[y] * wa + c[y - 1] * fr;
+        p[end] += c[end - 1] * fr;
+    }
+}
+
+// The sharpness of the page along a slope: the squared differences of
+// neighbouring rows of the profiles of the left and the right half, each
+// taken alone, so that two columns whose lines do not meet do not pull the
+// slope towards the one that joins their lines.
+double Sharpness(const Strips& st, double degrees, std::vector<int32_t>& profile,
+                 int32_t parts = 2) {
+    double sum = 0;
+    for (int32_t part = 0; part < parts; ++part) {
+        Profile(st, part * st.count / parts, (part + 1) * st.count / parts, degrees, profile);
+        for (size_t i = 1; i < profile.size(); ++i) {
+            const double diff = profile[i] - profile[i - 1];
+            sum += diff * diff;
+        }
+    }
+    return sum;
+}
+
+struct Peak {
+    double degrees = 0;
+    double score = 0;
+};
+
+// The sharpest slope within centre +- halfWidth at the given step, with the
+// peak interpolated through its two neighbours.
+Peak Refine(const Strips& st, double centre, double halfWidth, double step,
+            std::vector<int32_t>& profile, int32_t parts = 2) {
+    const auto n = static_cast<int32_t>(std::ceil(halfWidth / step));
+    std::vector<double> scores;
+    for (int32_t i = -n; i <= n; ++i)
+        scores.push_back(Sharpness(st, centre + i * step, profile, parts));
+    const auto best =
+        static_cast<int32_t>(std::max_element(scores.begin(), scores.end()) - scores.begin());
+    Peak peak{centre + (best - n) * step, scores[static_cast<size_t>(best)]};
+    if (best > 0 && best + 1 < static_cast<int32_t>(scores.size())) {
+        const double a = scores[static_cast<size_t>(best - 1)],
+                     b = scores[static_cast<size_t>(best)],
+                     c = scores[static_cast<size_t>(best + 1)];
+        const double denominator = a - 2 * b + c;
+        if (denominator < 0) peak.degrees += 0.5 * (a - c) / denominator * step;
+    }
+    return peak;
+}
+
+// Counts the text lines of a profile: rows that stand clearly above the
+// lowest rows about them (so a frame or a picture beside the text adds no
+// line) and hold at least a fiftieth of the map's width in ink.
+int32_t CountLines(const std::vector<int32_t>& profile, int32_t mapWidth, int32_t mapHeight) {
+    const auto n = static_cast<int32_t>(profile.size());
+    const int32_t reach = std::max(6, mapHeight / 60);
+    std::vector<int32_t> above(profile.size());
+    std::vector<int32_t> positive;
+    for (int32_t i = 0; i < n; ++i) {
+        int32_t low = profile[static_cast<size_t>(i)];
+        for (int32_t j = std::max(0, i - reach); j <= std::min(n - 1, i + reach); ++j)
+            low = std::min(low, profile[static_cast<size_t>(j)]);
+        above[static_cast<size_t>(i)] = profile[static_cast<size_t>(i)] - low;
+        if (above[static_cast<size_t>(i)] > 0) positive.push_back(above[static_cast<size_t>(i)]);
+    }
+    if (positive.empty()) return 0;
+    std::nth_element(positive.begin(), positive.begin() + positive.size() * 9 / 10, positive.end());
+    const double level =
+        std::max(0.3 * positive[positive.size() * 9 / 10], mapWidth * 256.0 / 50.0);
+    int32_t lines = 0;
+    bool inside = false;
+    for (int32_t v : above) {
+        if (v > level && !inside) ++lines;
+        inside = v > level;
+    }
+    return lines;
+}
+
+}  // namespace
+
+InkMap ReducedInkMap(const RasterImage& page, int32_t factor) {
+    factor = std::clamp(factor, 1, 8);
+    return page.GetBpp() == 1 ? BitonalInkMap(page, factor) : ToneInkMap(page, factor);
+}
+
+PageSkew MeasurePageSkew(const RasterImage& page, double rangeDegrees) {
+    PageSkew result;
+    if (!page.IsValid() || page.GetWidth() < 32 || page.GetHeight() < 32) {
+        result.reason = "the page is too small to measure";
+        return result;
+    }
+    const double range = std::clamp(rangeDegrees, 0.5, 45.0);
+    const auto factor =
+        std::clamp(static_cast<int32_t>(std::lround(page.GetWidth() / kFineMapWidth)), 1, 8);
+    const InkMap fine = ReducedInkMap(page, factor);
+    int64_t inkCount = 0;
+    for (uint8_t v : fine.ink) inkCount += v;
+    const double inkShare = static_cast<double>(inkCount) / static_cast<double>(fine.ink.size());
+    if (inkShare < 0.001) {
+        result.reason = "the page holds almost no ink";
+        return result;
+    }
+    if (inkShare > 0.6) {
+        result.reason = "the page is mostly dark";
+        return result;
+    }
+    const InkMap coarse = fine.width >= 800 ? Halve(fine) : fine;
+    const Strips coarseStrips = MakeStrips(coarse), fineStrips = MakeStrips(fine);
+    // The search scores the halves of the page apart, so that columns whose
+    // lines do not meet cannot pull it; on a wide page the last step scores
+    // the whole width, which resolves the slope twice as finely.
+    const int32_t lastParts = fine.width >= 1000 ? 1 : 2;
+
+    // The coarse step turns a line end by about three and a half coarse pixels,
+    // less than the height of a line at that scale.
+    const double step = std::clamp(3.5 / coarse.width / kRadian, 0.05, 0.5);
+    // The search reaches a few steps past the range, so that a page turned
+    // by the range itself still shows its peak.
+    const auto steps = static_cast<int32_t>(std::ceil(range / step)) + 3;
+    std::vector<int32_t> profile;
+    std::vector<double> scores;
+    for (int32_t i = -steps; i <= steps; ++i)
+        scores.push_back(Sharpness(coarseStrips, i * step, profile));
+    std::vector<double> sorted = scores;
+    std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+    const double median = sorted[sorted.size() / 2];
+
+    // The highest local peaks of the coarse search, each refined on the fine map.
+    std::vector<int32_t> peaks;
+    for (int32_t i = 0; i < static_cast<int32_t>(scores.size()); ++i) {
+        const double s = scores[static_cast<size_t>(i)];
+        if ((i == 0 || s >= scores[static_cast<size_t>(i - 1)]) &&
+            (i + 1 == static_cast<int32_t>(scores.size()) ||
+             s > scores[static_cast<size_t>(i + 1)]))
+            peaks.push_back(i);
+    }
+    std::sort(peaks.begin(), peaks.end(), [&](int32_t a, int32_t b) {
+        return scores[static_cast<size_t>(a)] > scores[static_cast<size_t>(b)];
+    });
+    // Peaks well below the best are not worth refining.
+    while (peaks.size() > 3 ||
+           (peaks.size() > 1 && scores[static_cast<size_t>(peaks.back())] <
+                                    0.8 * scores[static_cast<size_t>(peaks[0])]))
+        peaks.pop_back();
+    // Each peak is refined on the fine map, the best of them once more at
+    // a finer step.
+    Peak best{0, -1};
+    for (int32_t i : peaks) {
+        const Peak peak = Refine(fineStrips, (i - steps) * step, 1.5 * step, 0.1, profile);
+        if (peak.score > best.score) best = peak;
+    }
+    best = Refine(fineStrips, best.degrees, 0.1, 0.025, profile, lastParts);
+    result.degrees = best.degrees;
+    result.confidence = median > 0 ? scores[static_cast<size_t>(peaks.front())] / median : 1e9;
+    Profile(fineStrips, 0, fineStrips.count, best.degrees, profile);
+    result.lines = CountLines(profile, fine.width, fine.height);
+
+    if (std::fabs(best.degrees) > range + 0.05) {
+        result.reason = "the sharpest slope lies outside the search range";
+    } else if (result.lines > fine.height / 6) {
+        // Lines closer than a small type's pitch are a screen or a pattern.
+        result.reason = "the page shows a fine pattern, not text lines";
+    } else if (result.lines < kMinLines) {
+        result.reason = "too few text lines";
+    } else if (result.confidence < kMinConfidence) {
+        result.reason = "no clear text lines";
+    } else {
+        result.trusted = true;
+    }
+    return result;
+}
+
+}  // namespace sheetmend

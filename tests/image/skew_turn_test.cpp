@@ -1,0 +1,116 @@
+// Turning a page level: every depth keeps its size, depth, palette and
+// resolution and gets paper-coloured corners; the 1-bit shear path and the
+// grey bilinear path match their plain per-pixel definitions.
+#include "image/skew_turn.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "tests/support/test_images.h"
+#include "tests/support/text_page.h"
+
+namespace sheetmend::testing {
+namespace {
+
+constexpr int32_t W = 301, H = 203;
+
+// Every depth on tinted paper with a level dark bar, turned 6 degrees:
+// size, depth, palette and resolution stay, the uncovered corners show the
+// paper, and the bar now rises to the right by tan(6) * 110 = 11.6 rows on
+// each side of the centre (rows count from the bottom).
+TEST(SkewTurn, EveryDepthKeepsItsPropertiesAndGetsPaperCorners) {
+    const RgbQuad paper{200, 230, 250, 0}, ink{20, 10, 0, 0};
+    for (uint32_t bpp : {1u, 4u, 8u, 8u + 100u, 24u}) {  // 108: 8-bit with a colour palette
+        RasterImage page(W, H, bpp % 100);
+        page.SetXDpi(300);
+        page.SetYDpi(200);
+        if (bpp == 8) page.SetGrayPalette();
+        if (bpp == 1) page.SetPaletteColor(1, 255, 255, 255);
+        if (bpp == 4 || bpp == 108) page.SetPaletteColor(1, paper), page.SetPaletteColor(2, ink);
+        for (int32_t y = 0; y < H; ++y)
+            for (int32_t x = 0; x < W; ++x)
+                page.SetPixelColor(x, y, y > 90 && y < 110 && x > 20 && x < 280 ? ink : paper);
+        const RasterImage before(page);
+        const RgbQuad expected = before.GetPixelColor(0, 0, false);
+        const PaperTone tone = EstimatePaper(page);
+        EXPECT_EQ(tone.colour, expected) << bpp;
+        ASSERT_TRUE(TurnToLevel(page, 6.0, tone)) << bpp;
+        EXPECT_EQ(page.GetWidth() * 1000 + page.GetHeight(), W * 1000u + H) << bpp;
+        EXPECT_EQ(page.GetBpp(), bpp % 100);
+        EXPECT_EQ(page.GetXDpi() * 1000 + page.GetYDpi(), 300200) << bpp;
+        for (uint32_t i = 0; i < page.GetNumColors(); ++i)
+            EXPECT_EQ(page.GetPaletteColor(static_cast<uint8_t>(i)),
+                      before.GetPaletteColor(static_cast<uint8_t>(i)));
+        for (auto [x, y] : {std::pair{0, 0}, {W - 1, 0}, {0, H - 1}, {W - 1, H - 1}})
+            EXPECT_EQ(page.GetPixelColor(x, y, false), expected) << bpp << " " << x << "," << y;
+        EXPECT_LT(page.GetPixelColor(40, 100 - 14, false).red, 100) << bpp;
+        EXPECT_LT(page.GetPixelColor(260, 100 + 14, false).red, 100) << bpp;
+    }
+}
+
+// The plain definition of the turn: three shears (rows, columns, rows),
+// each pixel read through the checked accessors, outside the page paper.
+// 1-bit pages move by whole pixels; grey pages sample linearly between the
+// two pixels a shift falls between, with weights in 1/256 steps.
+RasterImage ShearByAccessors(const RasterImage& page, double skewDegrees, uint8_t paper) {
+    const bool grey = page.GetBpp() == 8;
+    const double b = -skewDegrees * kDegree, k1 = -std::tan(b / 2), k2 = std::sin(b);
+    const double cx = (W - 1) / 2.0, cr = (H - 1) / 2.0;
+    auto read = [&](const RasterImage& img, int64_t x, int64_t y) -> int32_t {
+        return x < 0 || y < 0 || x >= W || y >= H
+                   ? paper
+                   : img.GetPixelIndex(static_cast<int32_t>(x), static_cast<int32_t>(y));
+    };
+    // The value `shift` pixels along the row (dx = 1) or the column (dy = 1).
+    auto sample = [&](const RasterImage& img, int32_t x, int32_t y, double shift, int dx, int dy) {
+        if (!grey) {
+            const auto d = static_cast<int64_t>(std::floor(shift + 0.5));
+            return read(img, x + d * dx, y + d * dy);
+        }
+        auto whole = static_cast<int64_t>(std::floor(shift));
+        auto w = static_cast<int32_t>(std::lround((shift - std::floor(shift)) * 256));
+        if (w == 256) ++whole, w = 0;
+        return ((256 - w) * read(img, x + whole * dx, y + whole * dy) +
+                w * read(img, x + (whole + 1) * dx, y + (whole + 1) * dy) + 128) >>
+               8;
+    };
+    auto rows = [&](const RasterImage& in) {
+        RasterImage out(in);
+        for (int32_t y = 0; y < H; ++y)
+            for (int32_t x = 0; x < W; ++x)
+                out.SetPixelIndex(x, y,
+                                  static_cast<uint8_t>(sample(in, x, y, k1 * (y - cr), 1, 0)));
+        return out;
+    };
+    const RasterImage first = rows(page);
+    RasterImage second(first);
+    for (int32_t y = 0; y < H; ++y)
+        for (int32_t x = 0; x < W; ++x)
+            second.SetPixelIndex(x, y,
+                                 static_cast<uint8_t>(sample(first, x, y, k2 * (x - cx), 0, 1)));
+    return rows(second);
+}
+
+TEST(SkewTurn, ShearsMatchTheirPerPixelDefinition) {
+    for (double angle : {-7.3, -0.6, 2.5, 14.0}) {
+        for (uint8_t paper : {0, 1}) {
+            RasterImage page = RandomImage(W, H, 1, 17);
+            page.SetPaletteColor(paper, 255, 255, 255);
+            page.SetPaletteColor(1 - paper, 0, 0, 0);
+            const RasterImage expected = ShearByAccessors(page, angle, paper);
+            ASSERT_TRUE(TurnToLevel(page, angle, EstimatePaper(page)));
+            EXPECT_TRUE(SamePixels(page, expected)) << angle << " paper " << int(paper);
+        }
+        RasterImage grey = RandomImage(W, H, 8, 23);
+        grey.SetGrayPalette();
+        PaperTone paper;
+        paper.index = 77;
+        const RasterImage expected = ShearByAccessors(grey, angle, paper.index);
+        ASSERT_TRUE(TurnToLevel(grey, angle, paper));
+        EXPECT_TRUE(SamePixels(grey, expected)) << "grey " << angle;
+    }
+}
+
+}  // namespace
+}  // namespace sheetmend::testing
