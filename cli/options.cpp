@@ -64,6 +64,9 @@ OptionTable BuildOptionTable(ToolOptions& o) {
         {"-ocr", kOptionFlag, &o.ocr, 0, "OCR image file to text file automatically"},
         {"-lang", kOptionText, &o.lang, kLangCapacity, "choose the language for OCR engine"},
         {"-boxpic", kOptionFlag, &o.boxpic, 0, "Output image file with boxes"},
+        {"-sidecar", kOptionFlag, &o.sidecar, 0,
+         "With -ocr, also write the recognized text to <output name>.txt, pages separated by "
+         "form feeds"},
         {"-skip", kOptionFlag, &o.skip, 0, "Skip existing output files, don't overwrite it"},
         {"-v", kOptionFlag, &o.version, 0, "Print copyright and version info"},
         {"-h", kOptionFlag, &o.help, 0, "Print usage information"},

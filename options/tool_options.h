@@ -47,6 +47,7 @@ struct ToolOptions {
     int32_t ocr = 0;
     std::string lang;
     int32_t boxpic = 0;
+    int32_t sidecar = 0;
 };
 
 // The defaults set before parsing: no threshold, no dithering, no long-line

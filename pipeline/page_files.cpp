@@ -92,9 +92,9 @@ bool PageSink::Open(const std::string& outputPath, uint32_t code, int32_t pageCo
     return true;
 }
 
-bool PageSink::Add(RasterImage& page, int32_t pageNumber) {
+bool PageSink::Add(RasterImage& page, int32_t pageNumber, const PageText* text) {
     if (pdf_) {
-        if (!pdf_->AddPage(page)) return Fail(outputPath_, pdf_->GetLastError());
+        if (!pdf_->AddPage(page, text)) return Fail(outputPath_, pdf_->GetLastError());
     } else if (tiff_) {
         if (!tiffFile_) return Fail(outputPath_, "the TIFF file was given up");
         // The writer borrows the page's pixels for this one call; the next

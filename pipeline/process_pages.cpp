@@ -8,6 +8,8 @@
 
 #include "image/formats.h"
 #include "image/raster_image.h"
+#include "image/safe_file.h"
+#include "image/streams.h"
 #include "layout/layout_report.h"
 #include "layout/page_bitmap.h"
 #include "ocr/engine_runner.h"
@@ -20,6 +22,7 @@
 #include "pipeline/remove_black_lines.h"
 #include "pipeline/trim_margins.h"
 #include "platform/console.h"
+#include "platform/output_claims.h"
 #include "platform/paths.h"
 #include "platform/temp_files.h"
 
@@ -29,9 +32,10 @@ namespace {
 
 // What became of one page.
 enum class PageOutcome {
-    kWrite,   // the page holds the result, to be written
-    kDone,    // the page was dealt with and has no picture to write (OCR)
-    kFailed,  // the operation failed on this page (it said why)
+    kWrite,           // the page holds the result, to be written
+    kDone,            // the page was dealt with and has no picture to write (OCR)
+    kFailed,          // the operation failed on this page (it said why)
+    kWriteAndFailed,  // written as it is, but the operation failed on it (it said why)
 };
 
 using PageTransform = std::function<PageOutcome(RasterImage& page, int32_t number)>;
@@ -54,9 +58,11 @@ void ReportSaveFailure(const PageSink& sink) {
                   sink.LastError().c_str());
 }
 
-// The loop over the pages: load, transform, write, one page at a time.
+// The loop over the pages: load, transform, write, one page at a time. When
+// `text` is given, the transform leaves the page's text layer in it, which
+// goes with the page to the sink.
 int32_t RunOverPages(const std::string& inputPath, const std::string& outputPath, int32_t pageCount,
-                     bool writesPages, const PageTransform& transform) {
+                     bool writesPages, const PageTransform& transform, PageText* text = nullptr) {
     PageSink sink;
     bool ok = true;
     if (writesPages && !sink.Open(outputPath, ImageTypeFromExtension(outputPath), pageCount)) {
@@ -64,17 +70,18 @@ int32_t RunOverPages(const std::string& inputPath, const std::string& outputPath
         return 0;
     }
     for (int32_t k = 0; k < pageCount; ++k) {
-        ConsolePrintf("[Message] Page %d of %d\n", k + 1, pageCount);
+        if (pageCount > 1) ConsolePrintf("[Message] Page %d of %d\n", k + 1, pageCount);
         RasterImage page;
         if (!LoadInputPage(inputPath, k, page)) {
             ConsolePrintf("[ERROR] Failed to load page %d of \"%s\".\n", k + 1, inputPath.c_str());
             ok = false;
             continue;
         }
+        if (text) text->clear();
         const PageOutcome outcome = transform(page, k + 1);
-        if (outcome == PageOutcome::kFailed) {
-            ok = false;
-        } else if (outcome == PageOutcome::kWrite && !sink.Add(page, k + 1)) {
+        if (outcome == PageOutcome::kFailed || outcome == PageOutcome::kWriteAndFailed) ok = false;
+        if ((outcome == PageOutcome::kWrite || outcome == PageOutcome::kWriteAndFailed) &&
+            !sink.Add(page, k + 1, text)) {
             ReportSaveFailure(sink);
             ok = false;
         }
@@ -101,6 +108,63 @@ PageOutcome OcrOnePage(ToolOptions& options, RasterImage& page, const std::strin
     ocr::RunOcr(file, outputPath, number - 1, options);
     unlink(file.c_str());
     return PageOutcome::kDone;
+}
+
+// True for a file whose content the engine reads itself (PNG, JPEG, TIFF,
+// BMP, PNM), so an unchanged page of one need not be copied for it.
+bool EngineReadsFile(const std::string& path) {
+    const uint32_t code = ImageTypeFromContent(path.c_str());
+    return code == kFormatPng || code == kFormatJpeg || code == kFormatTiff || code == kFormatBmp ||
+           code == kFormatPnm;
+}
+
+// "-ocr" for a searchable PDF (or a sidecar text): the engine runs once on
+// the page, the box files are written as by RunOcr, and the page, cleaned
+// first with -deskew or -despeckle, is handed on for writing with its words
+// in `text`. `sourceFile` is the input file when it is this one page, which
+// the engine then reads directly unless the page was cleaned. A page the
+// engine failed on is written without text, and the file counts as failed.
+PageOutcome OcrTextPage(ToolOptions& options, RasterImage& page, const std::string& sourceFile,
+                        const std::string& outputPath, int32_t number, PageText& text,
+                        std::vector<std::string>& pageTexts) {
+    const bool cleaned = options.deskew || options.despeckle;
+    if (cleaned) {
+        options.bitcount = 1;
+        ConvertPage(options, page, kFormatPng);
+    }
+    const bool direct = !cleaned && !sourceFile.empty() && EngineReadsFile(sourceFile);
+    const std::string file = direct ? sourceFile : PageToTempFile(page);
+    if (file.empty()) return PageOutcome::kWriteAndFailed;
+    const bool recognized = ocr::OcrPageText(file, outputPath, number - 1, options, text) != 0;
+    if (!direct) unlink(file.c_str());
+    pageTexts[static_cast<size_t>(number - 1)] = PlainText(text);
+    const uint32_t bpp = page.GetBpp();
+    if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24) page.IncreaseBpp(24);
+    return recognized ? PageOutcome::kWrite : PageOutcome::kWriteAndFailed;
+}
+
+// Writes the page texts, separated by form feeds, to "<output name>.txt"
+// under a name no file holds yet. False, with a message, when it cannot.
+bool WriteSidecar(const std::string& outputPath, const std::vector<std::string>& pageTexts) {
+    const PathParts parts = SplitPath(outputPath);
+    std::string path = MakePath(parts.drive, parts.dir, parts.name, ".txt");
+    std::string all;
+    for (size_t i = 0; i < pageTexts.size(); ++i) all += (i ? "\f" : "") + pageTexts[i];
+    SafeWriteOutcome outcome;
+    const bool ok =
+        ClaimFreeName(path) && WriteFileSafely(
+                                   path.c_str(),
+                                   [&](ByteStream* out) {
+                                       return out->Write(all.data(), 1, all.size()) == all.size() &&
+                                              out->Flush();
+                                   },
+                                   outcome);
+    if (!ok) {
+        ReleaseClaim(path);
+        ConsoleErrorf("[ERROR] Failed to save \"%s\": %s\n", path.c_str(),
+                      outcome.error.empty() ? "cannot write the file" : outcome.error.c_str());
+    }
+    return ok;
 }
 
 PageOutcome CleanOnePage(const ToolOptions& options, RasterImage& page) {
@@ -160,6 +224,9 @@ PageOutcome BorderOnePage(const ToolOptions& options, RasterImage& page,
 
 bool UsePageLoop(const ToolOptions& options, const std::string& inputPath,
                  const std::string& outputPath, int32_t pageCount) {
+    if (options.ocr && pageCount >= 1 &&
+        (options.sidecar || ImageTypeFromExtension(outputPath) == kFormatPdf))
+        return true;
     if (pageCount <= 1) return false;
     if (options.ocr) return true;
     // An output the operation cannot write fails on its single-page path,
@@ -182,6 +249,23 @@ int32_t ProcessPages(ToolOptions& options, const std::string& inputPath,
         return cut ? 0 : r;
     };
 
+    if (options.ocr && (options.sidecar || code == kFormatPdf)) {
+        PageText text;
+        std::vector<std::string> pageTexts(static_cast<size_t>(pageCount));
+        const std::string sourceFile = pageCount == 1 && total == 1 ? inputPath : "";
+        const bool pdf = code == kFormatPdf;
+        int32_t r = RunOverPages(
+            inputPath, outputPath, pageCount, pdf,
+            [&](RasterImage& page, int32_t number) {
+                const PageOutcome outcome =
+                    OcrTextPage(options, page, sourceFile, outputPath, number, text, pageTexts);
+                if (pdf) return outcome;
+                return outcome == PageOutcome::kWrite ? PageOutcome::kDone : PageOutcome::kFailed;
+            },
+            &text);
+        if (options.sidecar && !WriteSidecar(outputPath, pageTexts)) r = 0;
+        return cut ? 0 : r;
+    }
     if (options.ocr)
         return run(false, [&](RasterImage& page, int32_t number) {
             return OcrOnePage(options, page, outputPath, number);
