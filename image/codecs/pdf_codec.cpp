@@ -398,7 +398,8 @@ void PdfWriter::Document::AddPage(const RasterImage& page, const CodedImage& cod
     const std::string ws = QUtil::double_to_string(w, 4);
     const std::string hs = QUtil::double_to_string(h, 4);
     const std::string words =
-        pageText ? text.PageOperators(*pageText, height, page.GetXDpi(), page.GetYDpi()) : "";
+        pageText ? text.PageOperators(*pageText, width, height, page.GetXDpi(), page.GetYDpi())
+                 : "";
     Handle contents = pdf.newStream("q\n" + ws + " 0 0 " + hs + " 0 0 cm\n/Im0 Do\nQ\n" + words);
 
     Handle xobjects = Handle::newDictionary();

@@ -112,21 +112,25 @@ uint16_t PdfTextLayer::CidOf(char32_t c) {
     return cid;
 }
 
-std::string PdfTextLayer::PageOperators(const PageText& text, uint32_t heightPx, double xDpi,
-                                        double yDpi) {
+std::string PdfTextLayer::PageOperators(const PageText& text, uint32_t widthPx, uint32_t heightPx,
+                                        double xDpi, double yDpi) {
     const double sx = 72.0 / xDpi, sy = 72.0 / yDpi;
     const double pageHeight = heightPx * sy;
+    // Positions are kept on the page, so that no box however wild puts its
+    // word where a viewer would not find it.
+    auto onPage = [](double v, double limit) { return std::clamp(v, 0.0, limit); };
     std::string ops;
     for (const PageTextLine& line : text) {
         if (line.words.empty()) continue;
         // The font size: the line's height above its baseline (at the left
         // edge), or its whole height when the baseline lies above its top.
-        double sizePx = line.BaselineAt(line.left) - line.top;
-        if (!(sizePx >= 1.0)) sizePx = std::max(1.0, line.bottom - line.top);
+        const double top = onPage(line.top, heightPx);
+        double sizePx = onPage(line.BaselineAt(line.left), heightPx) - top;
+        if (!(sizePx >= 1.0)) sizePx = std::max(1.0, onPage(line.bottom, heightPx) - top);
         const double fontSize = sizePx * sy;
         ops += std::string(kTextFontName) + " " + Num(fontSize) + " Tf\n";
         // The baseline's direction on the page, y turned upwards.
-        const double dx = sx, dy = -line.slope * sy;
+        const double dx = sx, dy = -std::clamp(line.slope, -1.0, 1.0) * sy;
         const double length = std::hypot(dx, dy);
         const double cosA = dx / length, sinA = dy / length;
         for (size_t i = 0; i < line.words.size(); ++i) {
@@ -137,11 +141,12 @@ std::string PdfTextLayer::PageOperators(const PageText& text, uint32_t heightPx,
             for (char32_t c : chars) hex += Hex4(CidOf(c));
             if (i + 1 < line.words.size()) hex += Hex4(CidOf(U' '));
             // The word's box width along the baseline, at least a pixel.
-            const double widthPt = std::max(1.0, word.right - word.left) * sx / cosA;
+            const double left = onPage(word.left, widthPx);
+            const double widthPt = std::max(1.0, onPage(word.right, widthPx) - left) * sx / cosA;
             const double natural =
                 static_cast<double>(chars.size()) * kGlyphWidth / 1000.0 * fontSize;
-            const double x = word.left * sx;
-            const double y = pageHeight - line.BaselineAt(word.left) * sy;
+            const double x = left * sx;
+            const double y = pageHeight - onPage(line.BaselineAt(left), heightPx) * sy;
             ops += Num(cosA) + " " + Num(sinA) + " " + Num(-sinA) + " " + Num(cosA) + " " + Num(x) +
                    " " + Num(y) + " Tm " + Num(100.0 * widthPt / natural) + " Tz <" + hex +
                    "> Tj\n";

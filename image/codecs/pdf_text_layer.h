@@ -43,10 +43,11 @@ inline constexpr const char* kTextFontName = "/F0";
 class PdfTextLayer {
   public:
     // The content-stream operators ("BT ... ET") that lay `text` over a page
-    // of `heightPx` pixels at the given resolution (positions in pixels,
-    // top-down, become points from the lower left corner). "" when the text
-    // has no word.
-    std::string PageOperators(const PageText& text, uint32_t heightPx, double xDpi, double yDpi);
+    // of `widthPx` x `heightPx` pixels at the given resolution (positions in
+    // pixels, top-down, become points from the lower left corner; positions
+    // off the page are moved to its edge). "" when the text has no word.
+    std::string PageOperators(const PageText& text, uint32_t widthPx, uint32_t heightPx,
+                              double xDpi, double yDpi);
     // The shared font, made in `pdf` on first use.
     QPDFObjectHandle Font(QPDF& pdf);
     // Writes the maps of the characters used into the font's streams.

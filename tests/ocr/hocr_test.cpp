@@ -246,5 +246,50 @@ TEST(BoxPicture, WildBoxesAreClippedQuicklyAndFailuresReported) {
               "[ERROR] Failed to load \"" + dir.File("missing.png") + "\" file.\n");
 }
 
+// The lines and whole words for a text layer: a word split by an emphasis
+// element is one word, each line keeps its box and baseline, a word outside
+// any line (or in a line of no height) is a line of its own, and the word
+// boxes are the words' own, not their lines'.
+TEST(HocrText, LinesBaselinesAndWholeWords) {
+    ScratchDir dir;
+    WriteText(
+        dir.File("page.html"),
+        Page("<span class='ocr_line' title='bbox 100 200 900 240; baseline 0.01 -7; x_size 30'>"
+             "<span class='ocr_word' title='bbox 120 205 180 "
+             "238'><span class='x' title='x'>Gr<em>&#252;&#223;e</em></span></span>"
+             "<span class='ocr_word' title='bbox 200 210 260 233'><span>aus</span></span></span>"
+             "<span class='ocr_word' title='bbox 10 20 50 31'><span>alone</span></span>"
+             "<span class='ocr_line' title='bbox 5 300 90 300'>"
+             "<span class='ocr_word' title='bbox 6 290 80 310'><span>flat</span></span></span>"));
+    std::vector<OcrWord> words;
+    PageText text;
+    ASSERT_TRUE(ReadHocr(dir.File("page.html"), words, nullptr, &text));
+    EXPECT_EQ(words.size(), 5u);  // the box list still has one entry per text piece
+    struct Expected {
+        double left, top, right, bottom, slope, offset;
+        std::vector<std::string> words;
+    };
+    const Expected expected[] = {{100, 200, 900, 240, 0.01, -7, {"Grüße", "aus"}},
+                                 {10, 20, 50, 31, 0, 0, {"alone"}},
+                                 {6, 290, 80, 310, 0, 0, {"flat"}}};
+    ASSERT_EQ(text.size(), std::size(expected));
+    for (size_t i = 0; i < text.size(); ++i) {
+        SCOPED_TRACE(i);
+        const PageTextLine& line = text[i];
+        const Expected& e = expected[i];
+        EXPECT_EQ(std::vector<double>(
+                      {line.left, line.top, line.right, line.bottom, line.slope, line.offset}),
+                  std::vector<double>({e.left, e.top, e.right, e.bottom, e.slope, e.offset}));
+        std::vector<std::string> texts;
+        for (const PageTextWord& w : line.words) texts.push_back(w.text);
+        EXPECT_EQ(texts, e.words);
+    }
+    const PageTextWord& aus = text[0].words[1];
+    EXPECT_EQ(std::vector<double>({aus.left, aus.top, aus.right, aus.bottom}),
+              std::vector<double>({200, 210, 260, 233}));
+    EXPECT_DOUBLE_EQ(text[0].BaselineAt(500), 240 - 7 + 0.01 * 400);
+    EXPECT_EQ(PlainText(text), "Grüße aus\nalone\nflat\n");
+}
+
 }  // namespace
 }  // namespace sheetmend::ocr
