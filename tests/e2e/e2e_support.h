@@ -32,6 +32,15 @@ inline RasterImage DrawColourPage(uint32_t w, uint32_t h, int32_t dpi = 300) {
     return img;
 }
 
+// A white w x h 24-bit page at 300 dpi.
+inline RasterImage WhitePage(uint32_t w, uint32_t h) {
+    RasterImage img(w, h, 24);
+    img.Clear(255);
+    img.SetXDpi(300);
+    img.SetYDpi(300);
+    return img;
+}
+
 // A 1-bit page (palette black, white) with a black cross.
 inline RasterImage DrawBitonalPage(uint32_t w, uint32_t h) {
     RasterImage img(w, h, 1);
