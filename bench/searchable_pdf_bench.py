@@ -1,0 +1,182 @@
+#!/usr/bin/env python3
+"""Searchable PDFs: "sheetmend -ocr IN out.pdf" against OCRmyPDF on the same
+pages, with the same engine and language, one page at a time.
+
+    bench/searchable_pdf_bench.py [SCAN...] [--runs N] [--lang eng]
+
+By default every file of ../shared/scans (beside the repository) is used.
+For each page, in one run, it times tesseract alone (hOCR output, as our
+engine adapter runs it), sheetmend and OCRmyPDF (-j 1, PDF output without
+the PDF/A conversion), all with OMP_THREAD_LIMIT=1, and prints per page:
+
+  wall and CPU time (ms, the programs each one waited for included) of the
+  three, the time beyond the engine's own (whole run minus tesseract alone)
+  and its ratio ours / OCRmyPDF, the two file sizes, how equal the words
+  pdftotext gives are (ours against the box list, ours against OCRmyPDF),
+  and the share of our words whose pdftotext -bbox left and right edges
+  lie within one point of the engine's hOCR word box, and whose top and
+  bottom lie within a point of their line's top and baseline.
+
+OCRmyPDF is a peer for this comparison only (Debian's ocrmypdf package);
+the script skips it when it is not installed.
+"""
+import argparse
+import difflib
+import os
+import re
+import resource
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+BUILD = os.environ.get("BUILD", os.path.join(ROOT, "build/release"))
+SHEETMEND = os.path.join(BUILD, "cli/sheetmend")
+TESSDATA = os.path.join(BUILD, "cli/tessdata")
+ENV = dict(os.environ, OMP_THREAD_LIMIT="1")
+
+
+def timed(args):
+    """(wall ms, CPU ms of the children) of one run."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    start = time.monotonic()
+    subprocess.run(args, env=ENV, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    wall = (time.monotonic() - start) * 1000
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    cpu = (after.ru_utime - before.ru_utime + after.ru_stime - before.ru_stime) * 1000
+    return wall, cpu
+
+
+def median_run(args, runs, before=None):
+    walls, cpus = [], []
+    for _ in range(runs):
+        if before:
+            before()
+        w, c = timed(args)
+        walls.append(w)
+        cpus.append(c)
+    return statistics.median(walls), statistics.median(cpus)
+
+
+def pdftotext(pdf, *options):
+    return subprocess.run(["pdftotext", *options, pdf, "-"], capture_output=True,
+                          text=True).stdout
+
+
+def equal_share(a, b):
+    if not a and not b:
+        return 1.0
+    return difflib.SequenceMatcher(None, a, b, autojunk=False).ratio()
+
+
+def box_list_words(path):
+    words = []
+    if not os.path.exists(path):  # a page without words has none
+        return words
+    with open(path, encoding="utf-8", errors="replace", newline="") as f:
+        for line in f.read().replace("\f", "").split("\r\n"):
+            if line:
+                words.append(line.split(",", 4)[4])
+    return words
+
+
+def hocr_words(html):
+    """(x0, x1, line top, baseline at x0) of each word of our adapter's hOCR
+    file, in pixels."""
+    words = []
+    for chunk in html.split('class="ocr_line" title="')[1:]:
+        title = chunk[:chunk.index('"')]
+        lx0, ly0, _, ly1 = map(int, re.match(r"bbox (\d+) (\d+) (\d+) (\d+)", title).groups())
+        m = re.search(r"baseline (\S+) ([^;]+)", title)
+        slope, offset = (float(m[1]), float(m[2])) if m else (0.0, 0.0)
+        for x0, x1 in re.findall(r'class="ocr_word" title="bbox (\d+) \d+ (\d+) \d+"', chunk):
+            words.append((int(x0), int(x1), ly0, ly1 + offset + slope * (int(x0) - lx0)))
+    return words
+
+
+def placed_within_a_point(pdf, scan, work, lang):
+    """The shares of pdftotext -bbox words whose left and right edges lie
+    within a point of their hOCR box, and whose top and bottom lie within a
+    point of their line's top and baseline."""
+    base = os.path.join(work, "hocr")
+    env = dict(ENV, TESSDATA_PREFIX=os.path.join(BUILD, "cli") + "/")
+    subprocess.run([os.path.join(BUILD, "cli/ocr.exe"), scan, base, "-l", lang, "HOCR"], env=env,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    with open(base + ".html", encoding="utf-8") as f:
+        boxes = hocr_words(f.read())
+    dpi = subprocess.run(["pdfimages", "-list", pdf], capture_output=True,
+                         text=True).stdout.splitlines()[2].split()[12:14]
+    sx, sy = 72 / float(dpi[0]), 72 / float(dpi[1])
+    placed = re.findall(r'xMin="([\d.]+)" yMin="([\d.]+)" xMax="([\d.]+)" yMax="([\d.]+)"',
+                        pdftotext(pdf, "-bbox"))
+    if len(placed) != len(boxes) or not boxes:
+        return float("nan"), float("nan")
+    across = along = 0
+    for (x0, x1, top, baseline), (a, b, c, d) in zip(boxes, placed):
+        across += abs(float(a) - x0 * sx) <= 1 and abs(float(c) - x1 * sx) <= 1
+        along += abs(float(b) - top * sy) <= 1 and abs(float(d) - baseline * sy) <= 1
+    return across / len(boxes), along / len(boxes)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("scans", nargs="*")
+    parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--lang", default="eng")
+    args = parser.parse_args()
+    scans = args.scans or sorted(
+        os.path.join(ROOT, "../shared/scans", n)
+        for n in os.listdir(os.path.join(ROOT, "../shared/scans")) if not n.endswith(".md"))
+    peer = shutil.which("ocrmypdf")
+    if not os.access(SHEETMEND, os.X_OK):
+        sys.exit("build sheetmend first: cmake --build build/release --target sheetmend")
+    print("page                 | tess ms (cpu)   | ours ms (cpu)   | OCRmyPDF ms (cpu) | beyond engine "
+          "ours/peer = ratio | KB ours/peer | words =box =peer | 1pt x / y")
+    for scan in scans:
+        work = tempfile.mkdtemp()
+        try:
+            ours = os.path.join(work, "ours.pdf")
+            theirs = os.path.join(work, "theirs.pdf")
+
+            def clear():
+                for name in os.listdir(work):
+                    os.unlink(os.path.join(work, name))
+
+            tess = median_run(["tesseract", scan, os.path.join(work, "alone"), "--tessdata-dir",
+                               TESSDATA, "-l", args.lang, "-c", "tessedit_create_hocr=1", "-c",
+                               "tessedit_create_txt=0"], args.runs, clear)
+            mine = median_run([SHEETMEND, "-ocr", "-lang", args.lang, scan, ours], args.runs, clear)
+            text = pdftotext(ours).split()
+            boxes = box_list_words(os.path.join(work, "ours-0.box.txt"))
+            across, along = placed_within_a_point(ours, scan, work, args.lang)
+            size = os.path.getsize(ours)
+            peer_time, peer_size, peer_equal = (float("nan"),) * 2, float("nan"), float("nan")
+            if peer:
+                # The peer refuses an image whose resolution it cannot trust;
+                # it is given the one the file claims (or 72, as we read it).
+                dpi = subprocess.run(["identify", "-format", "%x", scan + "[0]"],
+                                     capture_output=True, text=True).stdout.split()[0]
+                peer_time = median_run(
+                    [peer, "-j", "1", "-l", args.lang, "--output-type", "pdf", "--image-dpi",
+                     str(round(float(dpi))), scan, theirs], args.runs)
+                peer_size = os.path.getsize(theirs) if os.path.exists(theirs) else float("nan")
+                peer_equal = equal_share(text, pdftotext(theirs).split())
+            beyond = mine[0] - tess[0]
+            peer_beyond = peer_time[0] - tess[0]
+            cpu_beyond = mine[1] - tess[1]
+            peer_cpu_beyond = peer_time[1] - tess[1]
+            print(f"{os.path.basename(scan):20} | {tess[0]:6.0f} ({tess[1]:6.0f}) | "
+                  f"{mine[0]:6.0f} ({mine[1]:6.0f}) | "
+                  f"{peer_time[0]:7.0f} ({peer_time[1]:7.0f}) | {beyond:6.0f} / {peer_beyond:6.0f} = "
+                  f"{beyond / peer_beyond:5.2f} cpu {cpu_beyond:6.0f} / {peer_cpu_beyond:6.0f} = "
+                  f"{cpu_beyond / peer_cpu_beyond:5.2f} | {size / 1024:6.1f} / {peer_size / 1024:6.1f} | "
+                  f"{equal_share(text, boxes):5.3f} {peer_equal:5.3f} | {across:5.3f} {along:5.3f}")
+        finally:
+            shutil.rmtree(work)
+
+
+if __name__ == "__main__":
+    main()
