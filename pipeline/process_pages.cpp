@@ -138,8 +138,6 @@ PageOutcome OcrTextPage(ToolOptions& options, RasterImage& page, const std::stri
     const bool recognized = ocr::OcrPageText(file, outputPath, number - 1, options, text) != 0;
     if (!direct) unlink(file.c_str());
     pageTexts[static_cast<size_t>(number - 1)] = PlainText(text);
-    const uint32_t bpp = page.GetBpp();
-    if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24) page.IncreaseBpp(24);
     return recognized ? PageOutcome::kWrite : PageOutcome::kWriteAndFailed;
 }
 
