@@ -7,7 +7,6 @@
 #include <qpdf/QUtil.hh>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 
 namespace sheetmend {
@@ -19,8 +18,10 @@ using Handle = QPDFObjectHandle;
 // The glyph's advance: half an em, in thousandths of the font size.
 constexpr double kGlyphWidth = 500.0;
 
+// A hundredth of a point (or of a percent of scaling) is finer than any
+// scan resolves.
 std::string Num(double v) {
-    return QUtil::double_to_string(v, 3);
+    return QUtil::double_to_string(v, 2);
 }
 
 std::string Hex4(uint32_t v) {
@@ -120,6 +121,7 @@ std::string PdfTextLayer::PageOperators(const PageText& text, uint32_t widthPx, 
     // word where a viewer would not find it.
     auto onPage = [](double v, double limit) { return std::clamp(v, 0.0, limit); };
     std::string ops;
+    double atX = 0, atY = 0;  // where the last word began; Td moves from there
     for (const PageTextLine& line : text) {
         if (line.words.empty()) continue;
         // The font size: the line's height above its baseline (at the left
@@ -129,27 +131,32 @@ std::string PdfTextLayer::PageOperators(const PageText& text, uint32_t widthPx, 
         if (!(sizePx >= 1.0)) sizePx = std::max(1.0, onPage(line.bottom, heightPx) - top);
         const double fontSize = sizePx * sy;
         ops += std::string(kTextFontName) + " " + Num(fontSize) + " Tf\n";
-        // The baseline's direction on the page, y turned upwards.
-        const double dx = sx, dy = -std::clamp(line.slope, -1.0, 1.0) * sy;
-        const double length = std::hypot(dx, dy);
-        const double cosA = dx / length, sinA = dy / length;
+        // Widths on the page become horizontal scalings of the glyphs: the
+        // percentage that makes `count` glyphs span `px` pixels (at least one).
+        const double glyphPt = kGlyphWidth / 1000.0 * fontSize;
+        auto scaling = [&](double px, size_t count) {
+            return Num(100.0 * std::max(1.0, px) * sx / (glyphPt * count));
+        };
         for (size_t i = 0; i < line.words.size(); ++i) {
             const PageTextWord& word = line.words[i];
             const std::vector<char32_t> chars = DecodeUtf8(word.text);
             if (chars.empty()) continue;
             std::string hex;
             for (char32_t c : chars) hex += Hex4(CidOf(c));
+            // The blank after a word (text readers skip it, but it ends the
+            // word for them) takes the word's scaling.
             if (i + 1 < line.words.size()) hex += Hex4(CidOf(U' '));
-            // The word's box width along the baseline, at least a pixel.
             const double left = onPage(word.left, widthPx);
-            const double widthPt = std::max(1.0, onPage(word.right, widthPx) - left) * sx / cosA;
-            const double natural =
-                static_cast<double>(chars.size()) * kGlyphWidth / 1000.0 * fontSize;
+            const double right = onPage(word.right, widthPx);
+            // Each word stays level, on the baseline's height at its middle:
+            // text readers take a word whose characters drift apart in
+            // height for several words.
+            const double y =
+                pageHeight - onPage(line.BaselineAt((left + right) / 2), heightPx) * sy;
             const double x = left * sx;
-            const double y = pageHeight - onPage(line.BaselineAt(left), heightPx) * sy;
-            ops += Num(cosA) + " " + Num(sinA) + " " + Num(-sinA) + " " + Num(cosA) + " " + Num(x) +
-                   " " + Num(y) + " Tm " + Num(100.0 * widthPt / natural) + " Tz <" + hex +
-                   "> Tj\n";
+            ops += Num(x - atX) + " " + Num(y - atY) + " Td " +
+                   scaling(right - left, chars.size()) + " Tz <" + hex + "> Tj\n";
+            atX = x, atY = y;
         }
     }
     if (ops.empty()) return ops;

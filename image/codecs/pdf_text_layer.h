@@ -10,8 +10,10 @@
 // The two maps that depend on the characters used (ToUnicode, CIDToGIDMap)
 // are filled in by Finish, once all pages are known.
 //
-// A word is placed at its box's left edge on its line's baseline, its font
-// size the height of the line above the baseline, and scaled horizontally
+// A word is placed at its box's left edge on its line's baseline (level, at
+// the baseline's height in the word's middle, so that a sloping line does
+// not split its words for text readers), its font size the height of the
+// line above the baseline, and scaled horizontally
 // (Tz) so that its characters span exactly the box width. A blank follows
 // every word but a line's last one, so copied text has its spaces; lines at
 // different baselines come out as lines of their own.
