@@ -17,9 +17,11 @@ alone (on a busy machine the differences of whole runs are mostly noise),
 the two file sizes, how equal the words pdftotext gives are (ours against
 the box list, in pdftotext's layout order and with -raw, which keeps the
 order of the text in the file; ours against OCRmyPDF's), and the share of
-our words whose pdftotext -bbox left and right edges lie within one point
-of the engine's hOCR word box, and whose top and bottom lie within a point
-of their line's top and its baseline in the word's middle.
+the words pdftotext -bbox gives whose left and right edges lie within one
+point of the engine's hOCR box of the same word, and whose bottom lies
+within a point of their line's baseline in the word's middle (a word that
+pdftotext joined or split, such as a word hyphenated at a line's end,
+counts as a miss).
 
 OCRmyPDF is a peer for this comparison only (Debian's ocrmypdf package);
 the script skips it when it is not installed.
@@ -35,6 +37,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import html
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.environ.get("BUILD", os.path.join(ROOT, "build/release"))
@@ -87,25 +90,32 @@ def box_list_words(path):
     return words
 
 
-def hocr_words(html):
-    """(x0, x1, line top, baseline in the word's middle) of each word of our adapter's hOCR
-    file, in pixels."""
+def hocr_words(document):
+    """(text, x0, x1, baseline in the word's middle) of each word of our
+    adapter's hOCR file, in pixels."""
     words = []
-    for chunk in html.split('class="ocr_line" title="')[1:]:
+    for chunk in document.split('class="ocr_line" title="')[1:]:
         title = chunk[:chunk.index('"')]
-        lx0, ly0, _, ly1 = map(int, re.match(r"bbox (\d+) (\d+) (\d+) (\d+)", title).groups())
+        lx0, _, _, ly1 = map(int, re.match(r"bbox (\d+) (\d+) (\d+) (\d+)", title).groups())
         m = re.search(r"baseline (\S+) ([^;]+)", title)
         slope, offset = (float(m[1]), float(m[2])) if m else (0.0, 0.0)
-        for x0, x1 in re.findall(r'class="ocr_word" title="bbox (\d+) \d+ (\d+) \d+"', chunk):
+        for x0, x1, text in re.findall(
+                r'class="ocr_word" title="bbox (\d+) \d+ (\d+) \d+">\s*<span>([^<]*)<', chunk):
             middle = (int(x0) + int(x1)) / 2
-            words.append((int(x0), int(x1), ly0, ly1 + offset + slope * (middle - lx0)))
+            words.append((html_unescape(text), int(x0), int(x1),
+                          ly1 + offset + slope * (middle - lx0)))
     return words
 
 
+def html_unescape(text):
+    return html.unescape(text)
+
+
 def placed_within_a_point(pdf, scan, work, lang):
-    """The shares of pdftotext -bbox words whose left and right edges lie
-    within a point of their hOCR box, and whose top and bottom lie within a
-    point of their line's top and baseline."""
+    """Of the words pdftotext -bbox gives, the shares whose left and right
+    edges lie within a point of the engine's hOCR box of the same word (the
+    one of that text nearest to it), and whose bottom lies within a point of
+    the line's baseline in the word's middle."""
     base = os.path.join(work, "hocr")
     env = dict(ENV, TESSDATA_PREFIX=os.path.join(BUILD, "cli") + "/")
     subprocess.run([os.path.join(BUILD, "cli/ocr.exe"), scan, base, "-l", lang, "HOCR"], env=env,
@@ -115,15 +125,20 @@ def placed_within_a_point(pdf, scan, work, lang):
     dpi = subprocess.run(["pdfimages", "-list", pdf], capture_output=True,
                          text=True).stdout.splitlines()[2].split()[12:14]
     sx, sy = 72 / float(dpi[0]), 72 / float(dpi[1])
-    placed = re.findall(r'xMin="([\d.]+)" yMin="([\d.]+)" xMax="([\d.]+)" yMax="([\d.]+)"',
+    placed = re.findall(r'xMin="([\d.]+)" yMin="[\d.]+" xMax="([\d.]+)" yMax="([\d.]+)">([^<]*)<',
                         pdftotext(pdf, "-bbox"))
-    if len(placed) != len(boxes) or not boxes:
+    if not placed:
         return float("nan"), float("nan")
     across = along = 0
-    for (x0, x1, top, baseline), (a, b, c, d) in zip(boxes, placed):
+    for a, c, d, text in placed:
+        same = [b for b in boxes if b[0] == html_unescape(text)]
+        if not same:
+            continue
+        _, x0, x1, baseline = min(same, key=lambda b: abs(b[1] * sx - float(a)) +
+                                  abs(b[3] * sy - float(d)))
         across += abs(float(a) - x0 * sx) <= 1 and abs(float(c) - x1 * sx) <= 1
-        along += abs(float(b) - top * sy) <= 1 and abs(float(d) - baseline * sy) <= 1
-    return across / len(boxes), along / len(boxes)
+        along += abs(float(d) - baseline * sy) <= 1
+    return across / len(placed), along / len(placed)
 
 
 def main():
