@@ -4,9 +4,10 @@
 // LocateBorderAndCrop, RemoveLinesFromPage, CleanPageBitmap, ReportLayout
 // with DrawBlocks, and the OCR and border tools through a temporary file of
 // the page). The loop loads one page at a time, prints "[Message] Page k of
-// n" before the page's own messages, runs the transform and hands the result
-// to a PageSink; a page that cannot be decoded is reported and the others go
-// on.
+// n" before the page's own messages (when there are several), runs the
+// transform and hands the result to a PageSink, for "-ocr" into a PDF with
+// the words the engine found as the page's text layer; a page that cannot be
+// decoded is reported and the others go on.
 #pragma once
 
 #include <cstdint>
@@ -18,8 +19,10 @@ namespace sheetmend {
 
 // True when the multi-page loop takes this input: it has several pages and
 // the operation can write them (known input and output formats where the
-// operation needs them). Otherwise the input goes through the operation's
-// single-page path, which reads its first page exactly as it always has.
+// operation needs them), or it is "-ocr" for a searchable PDF or a sidecar
+// text, which take the loop for any number of pages. Otherwise the input
+// goes through the operation's single-page path, which reads its first page
+// exactly as it always has.
 bool UsePageLoop(const ToolOptions& options, const std::string& inputPath,
                  const std::string& outputPath, int32_t pageCount);
 
