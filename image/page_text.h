@@ -19,6 +19,9 @@ struct PageTextLine {
     // The baseline, as hOCR gives it: y = bottom + offset + slope * (x - left).
     double slope = 0;
     double offset = 0;
+    // How far the text is turned counterclockwise from level: 0, 90 (read
+    // upwards), 180 or 270 (read downwards) degrees.
+    int angle = 0;
     std::vector<PageTextWord> words;
 
     double BaselineAt(double x) const { return bottom + offset + slope * (x - left); }

@@ -71,8 +71,14 @@ const tinyxml2::XMLElement* ParentElement(const tinyxml2::XMLNode* n) {
     return p ? p->ToElement() : nullptr;
 }
 
-// "baseline <slope> <offset>" of a line title; both 0 when absent.
+// "textangle <degrees>" and "baseline <slope> <offset>" of a line title;
+// level, and the baseline on the line's bottom, when absent.
 void ReadBaseline(const char* title, PageTextLine& line) {
+    if (const char* turn = std::strstr(title, "textangle ")) {
+        const long degrees = std::strtol(turn + 10, nullptr, 10);
+        if (degrees == 90 || degrees == 180 || degrees == 270)
+            line.angle = static_cast<int>(degrees);
+    }
     const char* at = std::strstr(title, "baseline ");
     if (!at) return;
     char* end = nullptr;

@@ -121,21 +121,31 @@ std::string PdfTextLayer::PageOperators(const PageText& text, uint32_t widthPx, 
     // word where a viewer would not find it.
     auto onPage = [](double v, double limit) { return std::clamp(v, 0.0, limit); };
     std::string ops;
-    double atX = 0, atY = 0;  // where the last word began; Td moves from there
+    // Level words move with Td from where the last one began; a turned word
+    // sets its whole matrix, after which the next level word does too.
+    double atX = 0, atY = 0;
+    bool level = true;
     for (const PageTextLine& line : text) {
         if (line.words.empty()) continue;
-        // The font size: the line's height above its baseline (at the left
-        // edge), or its whole height when the baseline lies above its top.
         const double top = onPage(line.top, heightPx);
-        double sizePx = onPage(line.BaselineAt(line.left), heightPx) - top;
-        if (!(sizePx >= 1.0)) sizePx = std::max(1.0, onPage(line.bottom, heightPx) - top);
-        const double fontSize = sizePx * sy;
+        double sizePx;
+        if (line.angle == 90 || line.angle == 270) {
+            sizePx = onPage(line.right, widthPx) - onPage(line.left, widthPx);
+        } else if (line.angle == 180) {
+            sizePx = onPage(line.bottom, heightPx) - top;
+        } else {
+            // The line's height above its baseline (at the left edge), or
+            // its whole height when the baseline lies above its top.
+            sizePx = onPage(line.BaselineAt(line.left), heightPx) - top;
+            if (!(sizePx >= 1.0)) sizePx = onPage(line.bottom, heightPx) - top;
+        }
+        const double fontSize = std::max(1.0, sizePx) * (line.angle % 180 ? sx : sy);
         ops += std::string(kTextFontName) + " " + Num(fontSize) + " Tf\n";
-        // Widths on the page become horizontal scalings of the glyphs: the
-        // percentage that makes `count` glyphs span `px` pixels (at least one).
+        // Lengths on the page become horizontal scalings of the glyphs: the
+        // percentage that makes `count` glyphs span `points` (at least a pixel).
         const double glyphPt = kGlyphWidth / 1000.0 * fontSize;
-        auto scaling = [&](double px, size_t count) {
-            return Num(100.0 * std::max(1.0, px) * sx / (glyphPt * count));
+        auto scaling = [&](double points, double pixel, size_t count) {
+            return Num(100.0 * std::max(pixel, points) / (glyphPt * count));
         };
         for (size_t i = 0; i < line.words.size(); ++i) {
             const PageTextWord& word = line.words[i];
@@ -146,17 +156,35 @@ std::string PdfTextLayer::PageOperators(const PageText& text, uint32_t widthPx, 
             // The blank after a word (text readers skip it, but it ends the
             // word for them) takes the word's scaling.
             if (i + 1 < line.words.size()) hex += Hex4(CidOf(U' '));
-            const double left = onPage(word.left, widthPx);
-            const double right = onPage(word.right, widthPx);
-            // Each word stays level, on the baseline's height at its middle:
-            // text readers take a word whose characters drift apart in
-            // height for several words.
-            const double y =
-                pageHeight - onPage(line.BaselineAt((left + right) / 2), heightPx) * sy;
-            const double x = left * sx;
-            ops += Num(x - atX) + " " + Num(y - atY) + " Td " +
-                   scaling(right - left, chars.size()) + " Tz <" + hex + "> Tj\n";
-            atX = x, atY = y;
+            const double left = onPage(word.left, widthPx) * sx;
+            const double right = onPage(word.right, widthPx) * sx;
+            const double upper = pageHeight - onPage(word.top, heightPx) * sy;
+            const double lower = pageHeight - onPage(word.bottom, heightPx) * sy;
+            const std::string show = " Tz <" + hex + "> Tj\n";
+            if (line.angle == 90) {  // upwards from the box's lower right corner
+                ops += "0 1 -1 0 " + Num(right) + " " + Num(lower) + " Tm " +
+                       scaling(upper - lower, sy, chars.size()) + show;
+            } else if (line.angle == 270) {  // downwards from its upper left corner
+                ops += "0 -1 1 0 " + Num(left) + " " + Num(upper) + " Tm " +
+                       scaling(upper - lower, sy, chars.size()) + show;
+            } else if (line.angle == 180) {  // leftwards from its upper right corner
+                ops += "-1 0 0 -1 " + Num(right) + " " + Num(upper) + " Tm " +
+                       scaling(right - left, sx, chars.size()) + show;
+            } else {
+                // Each word stays level, on the baseline's height at its
+                // middle: text readers take a word whose characters drift
+                // apart in height for several words.
+                const double middle =
+                    (onPage(word.left, widthPx) + onPage(word.right, widthPx)) / 2;
+                const double y = pageHeight - onPage(line.BaselineAt(middle), heightPx) * sy;
+                ops += level ? Num(left - atX) + " " + Num(y - atY) + " Td "
+                             : "1 0 0 1 " + Num(left) + " " + Num(y) + " Tm ";
+                ops += scaling(right - left, sx, chars.size()) + show;
+                atX = left, atY = y;
+                level = true;
+                continue;
+            }
+            level = false;
         }
     }
     if (ops.empty()) return ops;

@@ -254,7 +254,7 @@ TEST(HocrText, LinesBaselinesAndWholeWords) {
     ScratchDir dir;
     WriteText(
         dir.File("page.html"),
-        Page("<span class='ocr_line' title='bbox 100 200 900 240; baseline 0.01 -7; x_size 30'>"
+        Page("<span class='ocr_line' title='bbox 100 200 900 240; textangle 90; baseline 0.01 -7'>"
              "<span class='ocr_word' title='bbox 120 205 180 "
              "238'><span class='x' title='x'>Gr<em>&#252;&#223;e</em></span></span>"
              "<span class='ocr_word' title='bbox 200 210 260 233'><span>aus</span></span></span>"
@@ -265,13 +265,14 @@ TEST(HocrText, LinesBaselinesAndWholeWords) {
     PageText text;
     ASSERT_TRUE(ReadHocr(dir.File("page.html"), words, nullptr, &text));
     EXPECT_EQ(words.size(), 5u);  // the box list still has one entry per text piece
-    // Each line: left, top, right, bottom, slope, offset.
+    // Each line: left, top, right, bottom, slope, offset, angle.
     const std::vector<std::vector<double>> lines = {
-        {100, 200, 900, 240, 0.01, -7}, {10, 20, 50, 31, 0, 0}, {6, 290, 80, 310, 0, 0}};
+        {100, 200, 900, 240, 0.01, -7, 90}, {10, 20, 50, 31, 0, 0, 0}, {6, 290, 80, 310, 0, 0, 0}};
     ASSERT_EQ(text.size(), lines.size());
     for (size_t i = 0; i < text.size(); ++i) {
         const PageTextLine& l = text[i];
-        EXPECT_EQ(std::vector<double>({l.left, l.top, l.right, l.bottom, l.slope, l.offset}),
+        EXPECT_EQ(std::vector<double>(
+                      {l.left, l.top, l.right, l.bottom, l.slope, l.offset, double(l.angle)}),
                   lines[i]);
     }
     const PageTextWord& aus = text[0].words[1];

@@ -425,8 +425,8 @@ TEST(PdfFormat, CodeAndExtensions) {
 
 // Text layers of every shape a broken engine result could take: bytes that
 // are no UTF-8, boxes of no width or far off the page, a sloped baseline, a
-// line without words. The file stays valid, the text copies out (a bad byte
-// as U+FFFD), and the pages with text share one font.
+// line without words, a line read upwards. The file stays valid, the text
+// copies out (a bad byte as U+FFFD), and the pages with text share one font.
 TEST(PdfTextLayer, OddTextStillMakesAValidSearchableFile) {
     ScratchDir dir;
     const std::string pdf = dir.File("text.pdf");
@@ -434,14 +434,15 @@ TEST(PdfTextLayer, OddTextStillMakesAValidSearchableFile) {
     page.SetPaletteColor(0, 0, 0, 0);
     page.SetPaletteColor(1, 255, 255, 255);
     page.Clear(1);
-    PageText text(3);
-    text[0] = PageTextLine{10, 10, 390, 50, 0.02, -5, {}};
+    PageText text(4);
+    text[0] = PageTextLine{10, 10, 390, 50, 0.02, -5, 0, {}};
     text[0].words = {{10, 10, 10, 50, "zero"},
                      {60, 10, 50, 50, "back\xFF\xC3("},
                      {-1e9, -1e9, 2e9, 2e9, "huge"}};
-    text[1] = PageTextLine{0, 100, 100, 90, 0, 0, {}};
-    text[2] = PageTextLine{
-        0, 150, 100, 150, 0, 1e9, {{0, 150, 100, 150, "\xE2\x82\xAC\xF0\x9F\x98\x80"}}};
+    text[1] = PageTextLine{0, 100, 100, 90, 0, 0, 0, {}};
+    text[2] = PageTextLine{0, 150, 100, 150,
+                           0, 1e9, 0,   {{0, 150, 100, 150, "\xE2\x82\xAC\xF0\x9F\x98\x80"}}};
+    text[3] = PageTextLine{300, 20, 330, 190, 0, 0, 90, {{300, 20, 330, 190, "upwards"}}};
     PdfWriter writer;
     ASSERT_TRUE(writer.Open(pdf.c_str()));
     ASSERT_TRUE(writer.AddPage(page, &text));
