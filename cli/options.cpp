@@ -79,6 +79,9 @@ OptionTable BuildOptionTable(ToolOptions& o) {
          "Turn pages that lie on their side or upside down upright (by quarter turns), as the OCR "
          "engine's orientation detection says; pages whose orientation is not clear stay as they "
          "are"},
+        {"-sidecar", kOptionFlag, &o.sidecar, 0,
+         "With -ocr, also write the recognized text to <output name>.txt, pages separated by "
+         "form feeds"},
         {"-skip", kOptionFlag, &o.skip, 0, "Skip existing output files, don't overwrite it"},
         {"-v", kOptionFlag, &o.version, 0, "Print copyright and version info"},
         {"-h", kOptionFlag, &o.help, 0, "Print usage information"},

@@ -12,6 +12,10 @@
 //                decoded from it;
 //   alpha        a DeviceGray /SMask with Flate.
 //
+// A page may carry a text layer (the words an OCR engine found on it): the
+// words are laid over the image as invisible text, so that the page can be
+// searched and its text copied (see codecs/pdf_text_layer.h).
+//
 // AddPage codes the page at once and keeps only the coded data, in an
 // unlinked temporary file, so a long document never holds its pages in
 // memory. Close builds the file with libqpdf (cross-reference and object
@@ -24,6 +28,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+
+#include "image/page_text.h"
 
 namespace sheetmend {
 
@@ -43,8 +49,9 @@ class PdfWriter {
     bool Open(ByteStream* stream);
     // Starts a document that Close saves under `fileName`.
     bool Open(const char* fileName);
-    // Adds `page` as the next page; the image is not changed.
-    bool AddPage(const RasterImage& page);
+    // Adds `page` as the next page, with `text` (in the page's pixels) as its
+    // invisible text layer when given; the image is not changed.
+    bool AddPage(const RasterImage& page, const PageText* text = nullptr);
     // Writes the document; at least one page is needed. The writer can be
     // opened again afterwards.
     bool Close();

@@ -103,7 +103,7 @@ void RunOcrEngine(const std::string& engine, const std::string& inputPath,
 }
 
 int32_t RecognizePage(const std::string& inputPath, std::vector<OcrWord>& words,
-                      const std::string& language) {
+                      const std::string& language, PageText* text) {
     const std::string engine = FindOcrEngine();
     if (engine.empty()) return 0;
     EnsureLanguageData(language);
@@ -120,7 +120,7 @@ int32_t RecognizePage(const std::string& inputPath, std::vector<OcrWord>& words,
         return 0;
     }
     std::string error;
-    if (!ReadHocr(hocrPath, words, &error)) {
+    if (!ReadHocr(hocrPath, words, &error, text)) {
         ConsolePrintf("Could not load test file '%s'. Error='%s'. Exiting.\n", hocrPath.c_str(),
                       error.c_str());
         return 0;
@@ -129,10 +129,16 @@ int32_t RecognizePage(const std::string& inputPath, std::vector<OcrWord>& words,
     return 1;
 }
 
-int32_t OcrPage(const std::string& inputPath, const std::string& boxListPath,
-                const std::string& boxPicturePath, const std::string& language) {
+namespace {
+
+// OcrPage's work, with the engine's result (1 when it gave one) in
+// `recognized` and the lines and words in `text` when asked for.
+int32_t OcrPageWithText(const std::string& inputPath, const std::string& boxListPath,
+                        const std::string& boxPicturePath, const std::string& language,
+                        PageText* text, int32_t& recognized) {
     std::vector<OcrWord> words;
-    const int32_t r = RecognizePage(inputPath, words, language);
+    const int32_t r = RecognizePage(inputPath, words, language, text);
+    recognized = r;
     if (words.empty()) return 0;
     if (!boxPicturePath.empty()) DrawBoxPicture(inputPath, boxPicturePath, words);
     std::FILE* f = std::fopen(boxListPath.c_str(), "ab");
@@ -142,13 +148,34 @@ int32_t OcrPage(const std::string& inputPath, const std::string& boxListPath,
     return r;
 }
 
-int32_t RunOcr(const std::string& inputPath, const std::string& outputPath, int32_t pageIndex,
-               const ToolOptions& options) {
+// The box files of the page named after outputPath, then OcrPageWithText.
+int32_t OcrOutputPage(const std::string& inputPath, const std::string& outputPath,
+                      int32_t pageIndex, const ToolOptions& options, PageText* text) {
     const std::string language = options.lang.empty() ? "eng" : options.lang;
     const std::string boxList = BoxFilePath(outputPath, BoxFileForm::kBoxList, pageIndex);
     const std::string boxPicture =
         options.boxpic ? BoxFilePath(outputPath, BoxFileForm::kBoxPicture, pageIndex) : "";
-    OcrPage(inputPath, boxList, boxPicture, language);
+    int32_t recognized = 0;
+    OcrPageWithText(inputPath, boxList, boxPicture, language, text, recognized);
+    return recognized;
+}
+
+}  // namespace
+
+int32_t OcrPage(const std::string& inputPath, const std::string& boxListPath,
+                const std::string& boxPicturePath, const std::string& language) {
+    int32_t recognized = 0;
+    return OcrPageWithText(inputPath, boxListPath, boxPicturePath, language, nullptr, recognized);
+}
+
+int32_t OcrPageText(const std::string& inputPath, const std::string& outputPath, int32_t pageIndex,
+                    const ToolOptions& options, PageText& text) {
+    return OcrOutputPage(inputPath, outputPath, pageIndex, options, &text);
+}
+
+int32_t RunOcr(const std::string& inputPath, const std::string& outputPath, int32_t pageIndex,
+               const ToolOptions& options) {
+    OcrOutputPage(inputPath, outputPath, pageIndex, options, nullptr);
     return 1;
 }
 

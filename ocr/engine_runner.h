@@ -20,16 +20,24 @@ inline constexpr const char* kEngineNames[] = {"Qtess.dll", "ocr.exe", "ocrsdk.e
 int32_t RunOcr(const std::string& inputPath, const std::string& outputPath, int32_t pageIndex,
                const ToolOptions& options);
 
+// RunOcr's work on one page, handing back the page's lines and words in
+// `text` as well. 1 when the engine gave a result (with or without words),
+// 0 when it did not (it was not found, or its result is missing or cannot be
+// read; a message said so).
+int32_t OcrPageText(const std::string& inputPath, const std::string& outputPath, int32_t pageIndex,
+                    const ToolOptions& options, PageText& text);
+
 // Recognises the page and writes the box picture (when its path is not
 // empty) and appends to the box list. 1 when words were found and the list
 // written, else 0.
 int32_t OcrPage(const std::string& inputPath, const std::string& boxListPath,
                 const std::string& boxPicturePath, const std::string& language);
 
-// Runs the engine on the page and reads its hOCR file into `words`. 1 when
-// an hOCR file was read, else 0.
+// Runs the engine on the page and reads its hOCR file into `words` (and its
+// lines and whole words into `text`, when given). 1 when an hOCR file was
+// read, else 0.
 int32_t RecognizePage(const std::string& inputPath, std::vector<OcrWord>& words,
-                      const std::string& language);
+                      const std::string& language, PageText* text = nullptr);
 
 // The full path of the first engine file in `programDir` (ending in '/'),
 // or "" with the error line when there is none. The overload without a folder

@@ -2,7 +2,9 @@
 // order, and it is a word when its parent's parent (or the one above that) is
 // an "ocr_word" element. The word box comes from that element's title, and a
 // word inside an "ocr_line" takes the line's top and bottom, so every word of
-// a line has the same height in the box list.
+// a line has the same height in the box list. The same walk can also hand
+// back the page's lines, with their baselines, and its whole words (the text
+// pieces of one word element joined), for the text layer of a searchable PDF.
 #include "ocr/hocr.h"
 
 #include <strings.h>
@@ -14,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "image/formats.h"
 #include "image/raster_image.h"
@@ -68,8 +71,61 @@ const tinyxml2::XMLElement* ParentElement(const tinyxml2::XMLNode* n) {
     return p ? p->ToElement() : nullptr;
 }
 
+// "textangle <degrees>" and "baseline <slope> <offset>" of a line title;
+// level, and the baseline on the line's bottom, when absent.
+void ReadBaseline(const char* title, PageTextLine& line) {
+    if (const char* turn = std::strstr(title, "textangle ")) {
+        const long degrees = std::strtol(turn + 10, nullptr, 10);
+        if (degrees == 90 || degrees == 180 || degrees == 270)
+            line.angle = static_cast<int>(degrees);
+    }
+    const char* at = std::strstr(title, "baseline ");
+    if (!at) return;
+    char* end = nullptr;
+    const double slope = std::strtod(at + 9, &end);
+    if (end == at + 9) return;
+    const char* rest = end;
+    const double offset = std::strtod(rest, &end);
+    if (end == rest || !std::isfinite(slope) || !std::isfinite(offset)) return;
+    line.slope = slope;
+    line.offset = offset;
+}
+
+// Groups the word pieces into lines and whole words as they arrive: a piece
+// of the same word element as the one before extends that word, a word of
+// the same line element joins that line.
+class TextCollector {
+  public:
+    explicit TextCollector(PageText& text) : text_(text) {}
+
+    void Add(const tinyxml2::XMLElement* wordElement, const int32_t box[4],
+             const tinyxml2::XMLElement* lineElement, const int32_t lineBox[4], const char* value) {
+        if (wordElement == lastWord_ && !text_.empty() && !text_.back().words.empty()) {
+            text_.back().words.back().text += value;
+            return;
+        }
+        if (!lineElement || lineElement != lastLine_ || text_.empty()) {
+            PageTextLine line;
+            const int32_t* b = lineElement ? lineBox : box;
+            line.left = b[0], line.top = b[1], line.right = b[2], line.bottom = b[3];
+            if (lineElement) ReadBaseline(lineElement->Attribute("title"), line);
+            text_.push_back(std::move(line));
+        }
+        text_.back().words.push_back(
+            PageTextWord{double(box[0]), double(box[1]), double(box[2]), double(box[3]), value});
+        lastWord_ = wordElement;
+        lastLine_ = lineElement;
+    }
+
+  private:
+    PageText& text_;
+    const tinyxml2::XMLElement* lastWord_ = nullptr;
+    const tinyxml2::XMLElement* lastLine_ = nullptr;
+};
+
 // The word rule for one text node; appends the word when it is one.
-void CollectWord(const tinyxml2::XMLText* text, std::vector<OcrWord>& words) {
+void CollectWord(const tinyxml2::XMLText* text, std::vector<OcrWord>& words,
+                 TextCollector* collector) {
     const tinyxml2::XMLElement* p = ParentElement(text);
     const tinyxml2::XMLElement* g = p ? ParentElement(p) : nullptr;
     const tinyxml2::XMLElement* gg = g ? ParentElement(g) : nullptr;
@@ -78,13 +134,14 @@ void CollectWord(const tinyxml2::XMLText* text, std::vector<OcrWord>& words) {
     if (!value || !*value) return;
     if (!HasClassAndTitle(g) || !HasClassAndTitle(gg)) return;
 
-    const char* title = nullptr;
+    const tinyxml2::XMLElement* wordElement = nullptr;
     if (ClassIs(g, "ocr_word"))
-        title = g->Attribute("title");
+        wordElement = g;
     else if (ClassIs(gg, "ocr_word"))
-        title = gg->Attribute("title");
+        wordElement = gg;
     else
         return;
+    const char* title = wordElement->Attribute("title");
     if (!std::strstr(title, "bbox ")) return;
     int32_t box[4];
     ReadTitleBox(title, box);
@@ -96,19 +153,22 @@ void CollectWord(const tinyxml2::XMLText* text, std::vector<OcrWord>& words) {
     word.bottom = box[3];
 
     // The nearest "ocr_line" above; an element without a class ends the search.
+    const tinyxml2::XMLElement* lineElement = nullptr;
+    int32_t line[4] = {0, 0, 0, 0};
     for (const tinyxml2::XMLElement* e = g; e; e = ParentElement(e)) {
         if (!e->Attribute("class")) break;
         if (!ClassIs(e, "ocr_line")) continue;
         if (const char* lineTitle = e->Attribute("title")) {
-            int32_t line[4];
             ReadTitleBox(lineTitle, line);
             if (static_cast<int64_t>(line[3]) - line[1] > 0) {
                 word.top = line[1];
                 word.bottom = line[3];
+                lineElement = e;
             }
         }
         break;
     }
+    if (collector) collector->Add(wordElement, box, lineElement, line, value);
     word.text = value;
     words.push_back(std::move(word));
 }
@@ -135,7 +195,8 @@ std::string BoxFilePath(const std::string& outputPath, BoxFileForm form, int32_t
     return parts.drive + parts.dir + parts.name + suffix;
 }
 
-bool ReadHocr(const std::string& hocrPath, std::vector<OcrWord>& words, std::string* error) {
+bool ReadHocr(const std::string& hocrPath, std::vector<OcrWord>& words, std::string* error,
+              PageText* text) {
     // Whitespace is collapsed as the engine's first XML reader did, so a word
     // text never carries the layout blanks around it.
     tinyxml2::XMLDocument doc(true, tinyxml2::COLLAPSE_WHITESPACE);
@@ -143,10 +204,13 @@ bool ReadHocr(const std::string& hocrPath, std::vector<OcrWord>& words, std::str
         if (error) *error = doc.ErrorStr() ? doc.ErrorStr() : "";
         return false;
     }
+    std::optional<TextCollector> collector;
+    if (text) collector.emplace(*text);
     // Depth first in document order, without recursion.
     const tinyxml2::XMLNode* node = doc.FirstChild();
     while (node) {
-        if (const tinyxml2::XMLText* text = node->ToText()) CollectWord(text, words);
+        if (const tinyxml2::XMLText* piece = node->ToText())
+            CollectWord(piece, words, collector ? &*collector : nullptr);
         if (node->FirstChild()) {
             node = node->FirstChild();
             continue;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "image/page_text.h"
+
 namespace sheetmend::ocr {
 
 // One recognised word, in the engine's top-down page coordinates (x to the
@@ -29,9 +31,13 @@ std::string BoxFilePath(const std::string& outputPath, BoxFileForm form, int32_t
 
 // Loads the hOCR document and appends every word text found to `words`, in
 // document order. False when the document cannot be loaded; `error` (when
-// given) then holds the XML parser's description of the problem.
+// given) then holds the XML parser's description of the problem. With
+// `text`, the same words are also appended to it as whole words (the text
+// pieces of one word element joined) in lines: each word with its own box,
+// each "ocr_line" with its box and baseline; a word outside a line (or in
+// one of no height) makes a line of its own.
 bool ReadHocr(const std::string& hocrPath, std::vector<OcrWord>& words,
-              std::string* error = nullptr);
+              std::string* error = nullptr, PageText* text = nullptr);
 
 // The box list line of one word: "left,top,width,height9,text\r\n", where
 // height9 is nine tenths of the height, truncated. The text is kept whole

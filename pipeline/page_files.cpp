@@ -70,9 +70,9 @@ bool PageSink::Open(const std::string& outputPath, uint32_t code, int32_t pageCo
     return true;
 }
 
-bool PageSink::Add(RasterImage& page, int32_t pageNumber) {
+bool PageSink::Add(RasterImage& page, int32_t pageNumber, const PageText* text) {
     if (pdf_) {
-        if (!pdf_->AddPage(page)) return Fail(outputPath_, pdf_->GetLastError());
+        if (!pdf_->AddPage(page, text)) return Fail(outputPath_, pdf_->GetLastError());
     } else if (tiff_) {
         if (!tiffFile_) return Fail(outputPath_, "the TIFF file was given up");
         // The writer borrows the page's pixels for this one call; the next
@@ -92,7 +92,15 @@ bool PageSink::Add(RasterImage& page, int32_t pageNumber) {
         // Page 1's name was made free by the batch; later pages are made
         // free here, the same way, so no file is ever overwritten.
         if (pageNumber > 1 && !ClaimFreeName(path)) return Fail(path, "no free name for the page");
-        if (!SaveExplained(page, path, code_)) {
+        if (code_ == kFormatPdf && text) {
+            // A page with a text layer is written by the document writer,
+            // which alone lays text over the image.
+            PdfWriter writer;
+            if (!writer.Open(path.c_str()) || !writer.AddPage(page, text) || !writer.Close()) {
+                ReleaseClaim(path);
+                return Fail(path, writer.GetLastError());
+            }
+        } else if (!SaveExplained(page, path, code_)) {
             ReleaseClaim(path);
             return Fail(path, page.GetLastError());
         }

@@ -15,6 +15,8 @@
 #include <memory>
 #include <string>
 
+#include "image/page_text.h"
+
 namespace sheetmend {
 
 class PdfWriter;
@@ -42,8 +44,9 @@ class PageSink {
     // format), for an input of `pageCount` pages.
     bool Open(const std::string& outputPath, uint32_t code, int32_t pageCount);
     // Writes `page`, prepared for the format, as the result of input page
-    // `pageNumber` (from 1). False, with lastError, when it was not written.
-    bool Add(RasterImage& page, int32_t pageNumber);
+    // `pageNumber` (from 1), a PDF page with `text` as its invisible text
+    // layer when given. False, with lastError, when it was not written.
+    bool Add(RasterImage& page, int32_t pageNumber, const PageText* text = nullptr);
     // Finishes the document. True when every page given was written and the
     // document (if any page was) is in place.
     bool Close();

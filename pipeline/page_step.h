@@ -3,8 +3,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
+#include "image/page_text.h"
 #include "image/raster_image.h"
 #include "options/tool_options.h"
 
@@ -17,6 +19,7 @@ enum class PageOutcome {
     kWrite,   // the page holds the result, to be written
     kDone,    // the page was dealt with and has nothing (more) to write
     kFailed,  // the operation failed on this page (it said why)
+    kWriteAndFailed,  // written as it is, but the operation failed on it (it said why)
 };
 
 // How a page that cannot be read is reported when the input has one page.
@@ -52,6 +55,10 @@ struct PageStep {
     std::function<bool()> unknownOutput;
     // The own deskew and despeckle count a file as not done whatever happened.
     bool alwaysFails = false;
+    // The text layer `run` leaves for the page it wrote (a searchable PDF).
+    std::shared_ptr<PageText> text;
+    // Runs after the last page (the sidecar text); false fails the file.
+    std::function<bool()> finish;
 };
 
 // The step of the operation the options select; its `run` is empty when

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "image/formats.h"
+#include "image/safe_file.h"
+#include "image/streams.h"
 #include "layout/layout_report.h"
 #include "layout/page_bitmap.h"
 #include "ocr/engine_runner.h"
@@ -21,6 +23,7 @@
 #include "pipeline/remove_black_lines.h"
 #include "pipeline/trim_margins.h"
 #include "platform/console.h"
+#include "platform/output_claims.h"
 #include "platform/paths.h"
 #include "platform/temp_files.h"
 
@@ -136,6 +139,64 @@ PageOutcome OcrStep(ToolOptions& options, PageInput& in, const std::string& outp
     return PageOutcome::kDone;
 }
 
+// True for a file whose content the engine reads itself (PNG, JPEG, TIFF,
+// BMP, PNM), so an unchanged page of one need not be copied for it.
+bool EngineReadsFile(const std::string& path) {
+    const uint32_t code = ImageTypeFromContent(path.c_str());
+    return code == kFormatPng || code == kFormatJpeg || code == kFormatTiff ||
+           code == kFormatBmp || code == kFormatPnm;
+}
+
+// "-ocr" for a searchable PDF (or a sidecar text): the engine runs once on
+// the page, the box files are written as for any OCR output, and the page,
+// cleaned first with -deskew or -despeckle, is handed on for writing with its
+// words in `text`. An input file of this one page is read by the engine
+// directly unless the page was cleaned. A page the engine failed on is
+// written without text, and the file counts as failed.
+PageOutcome OcrTextStep(ToolOptions& options, PageInput& in, const std::string& outputPath,
+                        PageText& text, std::vector<std::string>& pageTexts) {
+    text.clear();
+    if (!in.Load(LoadReport::kFailedToLoad)) return PageOutcome::kFailed;
+    const bool cleaned = options.deskew || options.despeckle;
+    if (cleaned) {
+        options.bitcount = 1;
+        ConvertPage(options, in.page, kFormatPng);
+    }
+    const bool direct = !cleaned && in.source.WholeFile() && EngineReadsFile(in.source.Path());
+    const std::string file = direct ? in.source.Path() : PageToTempFile(in.page);
+    if (file.empty()) return PageOutcome::kWriteAndFailed;
+    const bool recognized = ocr::OcrPageText(file, outputPath, in.index, options, text) != 0;
+    if (!direct) unlink(file.c_str());
+    if (pageTexts.size() <= static_cast<size_t>(in.index))
+        pageTexts.resize(static_cast<size_t>(in.index) + 1);
+    pageTexts[static_cast<size_t>(in.index)] = PlainText(text);
+    return recognized ? PageOutcome::kWrite : PageOutcome::kWriteAndFailed;
+}
+
+// Writes the page texts, separated by form feeds, to "<output name>.txt"
+// under a name no file holds yet. False, with a message, when it cannot.
+bool WriteSidecar(const std::string& outputPath, const std::vector<std::string>& pageTexts) {
+    const PathParts parts = SplitPath(outputPath);
+    std::string path = MakePath(parts.drive, parts.dir, parts.name, ".txt");
+    std::string all;
+    for (size_t i = 0; i < pageTexts.size(); ++i) all += (i ? "\f" : "") + pageTexts[i];
+    SafeWriteOutcome outcome;
+    const bool ok = ClaimFreeName(path) &&
+                    WriteFileSafely(
+                        path.c_str(),
+                        [&](ByteStream* out) {
+                            return out->Write(all.data(), 1, all.size()) == all.size() &&
+                                   out->Flush();
+                        },
+                        outcome);
+    if (!ok) {
+        ReleaseClaim(path);
+        ConsoleErrorf("[ERROR] Failed to save \"%s\": %s\n", path.c_str(),
+                      outcome.error.empty() ? "cannot write the file" : outcome.error.c_str());
+    }
+    return ok;
+}
+
 PageOutcome CleanStep(const ToolOptions& options, PageInput& in) {
     if (!in.Load(LoadReport::kFailedToLoad)) return PageOutcome::kFailed;
     std::unique_ptr<PageBitmap> bitmap = PageBitmapFromImage(in.page, options.adaptive != 0);
@@ -211,7 +272,19 @@ PageStep SelectPageStep(ToolOptions& options, const std::string& outputPath) {
     const uint32_t code = ImageTypeFromExtension(outputPath);
     const std::string output = outputPath;
     PageStep step;
-    if (options.ocr) {
+    if (options.ocr && (options.sidecar || code == kFormatPdf)) {
+        auto text = std::make_shared<PageText>();
+        auto texts = std::make_shared<std::vector<std::string>>();
+        const bool pdf = code == kFormatPdf;
+        step.writesPages = pdf;
+        step.text = text;
+        step.run = [&options, output, text, texts, pdf](PageInput& in) {
+            const PageOutcome outcome = OcrTextStep(options, in, output, *text, *texts);
+            if (pdf) return outcome;
+            return outcome == PageOutcome::kWrite ? PageOutcome::kDone : PageOutcome::kFailed;
+        };
+        if (options.sidecar) step.finish = [output, texts] { return WriteSidecar(output, *texts); };
+    } else if (options.ocr) {
         step.writesPages = false;
         step.run = [&options, output](PageInput& in) { return OcrStep(options, in, output); };
     } else if (options.deskew2 || options.despeckle2) {

@@ -63,10 +63,11 @@ int32_t ProcessPages(ToolOptions& options, PageSource& source, const std::string
                 in.page.Destroy();
                 WriteUnchanged(in, sink, code);
             }
-        } else if (outcome == PageOutcome::kWrite) {
+        } else if (outcome == PageOutcome::kWrite || outcome == PageOutcome::kWriteAndFailed) {
+            if (outcome == PageOutcome::kWriteAndFailed) ok = false;
             if (!sinkUsed) {
                 if (!step.unknownOutput || !step.unknownOutput()) ok = false;
-            } else if (!sink.Add(in.page, k + 1)) {
+            } else if (!sink.Add(in.page, k + 1, step.text.get())) {
                 ReportSaveFailure(sink);
                 ok = false;
             }
@@ -77,6 +78,7 @@ int32_t ProcessPages(ToolOptions& options, PageSource& source, const std::string
         ReportSaveFailure(sink);
         ok = false;
     }
+    if (step.finish && !step.finish()) ok = false;
     return ok && !step.alwaysFails ? 1 : 0;
 }
 

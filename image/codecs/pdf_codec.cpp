@@ -1,4 +1,5 @@
-// PDF output through libqpdf: PdfWriter and the one-page EncodePdf.
+// PDF output through libqpdf: PdfWriter and the one-page EncodePdf. The
+// invisible text layer of a searchable page is pdf_text_layer.cpp's.
 //
 // A page is coded as soon as it is added (Group 4, Flate or the original DCT
 // data, see pdf_writer.h) and only the coded bytes are kept, appended to an
@@ -37,6 +38,7 @@
 
 #include "image/codecs/group4.h"
 #include "image/codecs/pdf_codec.h"
+#include "image/codecs/pdf_text_layer.h"
 #include "image/pdf_writer.h"
 #include "image/pixel_access.h"
 #include "image/raster_image.h"
@@ -244,13 +246,15 @@ struct PdfWriter::Document {
     ByteStream* stream = nullptr;
     std::string fileName;
     int32_t pages = 0;
+    PdfTextLayer text;
 
     bool CodeBilevel(const RasterImage& page, CodedImage& coded, std::string& error);
     bool CodeFlate(const RasterImage& page, CodedImage& coded, std::string& error);
     bool CodeAlpha(const RasterImage& page, Span& span, std::string& error);
     bool CodeJpeg(const RasterImage& page, CodedImage& coded, std::string& error);
     Handle ImageStream(uint32_t width, uint32_t height, const CodedImage& coded);
-    void AddPage(const RasterImage& page, const CodedImage& coded, const Span* alpha);
+    void AddPage(const RasterImage& page, const CodedImage& coded, const Span* alpha,
+                 const PageText* pageText);
     bool Write(ByteStream* out, std::string& error);
 };
 
@@ -376,7 +380,7 @@ Handle PdfWriter::Document::ImageStream(uint32_t width, uint32_t height, const C
 }
 
 void PdfWriter::Document::AddPage(const RasterImage& page, const CodedImage& coded,
-                                  const Span* alpha) {
+                                  const Span* alpha, const PageText* pageText) {
     const uint32_t width = page.GetWidth();
     const uint32_t height = page.GetHeight();
     Handle image = ImageStream(width, height, coded);
@@ -393,12 +397,20 @@ void PdfWriter::Document::AddPage(const RasterImage& page, const CodedImage& cod
     const double h = height * 72.0 / page.GetYDpi();
     const std::string ws = QUtil::double_to_string(w, 4);
     const std::string hs = QUtil::double_to_string(h, 4);
-    Handle contents = pdf.newStream("q\n" + ws + " 0 0 " + hs + " 0 0 cm\n/Im0 Do\nQ\n");
+    const std::string words =
+        pageText ? text.PageOperators(*pageText, width, height, page.GetXDpi(), page.GetYDpi())
+                 : "";
+    Handle contents = pdf.newStream("q\n" + ws + " 0 0 " + hs + " 0 0 cm\n/Im0 Do\nQ\n" + words);
 
     Handle xobjects = Handle::newDictionary();
     xobjects.replaceKey("/Im0", image);
     Handle resources = Handle::newDictionary();
     resources.replaceKey("/XObject", xobjects);
+    if (!words.empty()) {
+        Handle fonts = Handle::newDictionary();
+        fonts.replaceKey(kTextFontName, text.Font(pdf));
+        resources.replaceKey("/Font", fonts);
+    }
     Handle box = Handle::newArray();
     box.appendItem(Handle::newInteger(0));
     box.appendItem(Handle::newInteger(0));
@@ -421,6 +433,7 @@ bool PdfWriter::Document::Write(ByteStream* out, std::string& error) {
     static std::mutex writing;
     std::lock_guard<std::mutex> hold(writing);
     try {
+        text.Finish();
         StreamPipeline pipeline(out);
         QPDFWriter writer(pdf);
         writer.setOutputPipeline(&pipeline);
@@ -490,7 +503,7 @@ bool PdfWriter::Open(const char* fileName) {
     return true;
 }
 
-bool PdfWriter::AddPage(const RasterImage& page) {
+bool PdfWriter::AddPage(const RasterImage& page, const PageText* text) {
     if (!doc_) return Fail("No PDF document is open");
     if (!page.IsValid()) return Fail("null image!!!");
     const uint32_t bpp = page.GetBpp();
@@ -509,7 +522,7 @@ bool PdfWriter::AddPage(const RasterImage& page) {
         Span alpha;
         if (ok && page.HasAlpha()) ok = doc_->CodeAlpha(page, alpha, error);
         if (!ok) return Fail(error);
-        doc_->AddPage(page, coded, page.HasAlpha() ? &alpha : nullptr);
+        doc_->AddPage(page, coded, page.HasAlpha() ? &alpha : nullptr, text);
     } catch (const std::exception& e) {
         return Fail(e.what());
     }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
@@ -32,6 +33,15 @@ inline RasterImage DrawColourPage(uint32_t w, uint32_t h, int32_t dpi = 300) {
     return img;
 }
 
+// A white w x h 24-bit page at 300 dpi.
+inline RasterImage WhitePage(uint32_t w, uint32_t h) {
+    RasterImage img(w, h, 24);
+    img.Clear(255);
+    img.SetXDpi(300);
+    img.SetYDpi(300);
+    return img;
+}
+
 // A 1-bit page (palette black, white) with a black cross.
 inline RasterImage DrawBitonalPage(uint32_t w, uint32_t h) {
     RasterImage img(w, h, 1);
@@ -41,6 +51,23 @@ inline RasterImage DrawBitonalPage(uint32_t w, uint32_t h) {
     for (uint32_t x = 0; x < w; ++x) img.SetPixelIndex(static_cast<int32_t>(x), static_cast<int32_t>(h / 2), 0);
     for (uint32_t y = 0; y < h; ++y) img.SetPixelIndex(static_cast<int32_t>(w / 3), static_cast<int32_t>(y), 0);
     return img;
+}
+
+// The bounding box of the dark pixels of a page, rows counted from the top.
+struct InkBox {
+    int left = 1 << 30, top = 1 << 30, right = -1, bottom = -1;  // inclusive, top-down
+};
+
+inline InkBox InkOf(const RasterImage& img) {
+    InkBox b;
+    const int h = static_cast<int>(img.GetHeight());
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < static_cast<int>(img.GetWidth()); ++x)
+            if (img.GetPixelColor(x, h - 1 - y, false).red < 128) {
+                b.left = std::min(b.left, x), b.right = std::max(b.right, x);
+                b.top = std::min(b.top, y), b.bottom = std::max(b.bottom, y);
+            }
+    return b;
 }
 
 inline void SaveOrFail(RasterImage& img, const std::string& path) {

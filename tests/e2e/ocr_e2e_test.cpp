@@ -11,13 +11,10 @@
 #include <sstream>
 
 #include "tests/e2e/e2e_support.h"
+#include "tests/image/codecs_pdf/pdf_test_support.h"
 
 namespace sheetmend::testing {
 namespace {
-
-struct InkBox {
-    int left = 1 << 30, top = 1 << 30, right = -1, bottom = -1;  // inclusive, top-down
-};
 
 struct BoxLine {
     int left, top, width, height;
@@ -123,27 +120,11 @@ constexpr DrawnWord kWords[] = {{"HELLO", 60, 160},
                                 {"foxes", 720, 330}};
 constexpr uint32_t kPageW = 1100, kPageH = 440;
 
-InkBox InkOf(const RasterImage& img) {
-    InkBox b;
-    const int h = static_cast<int>(img.GetHeight());
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < static_cast<int>(img.GetWidth()); ++x)
-            if (img.GetPixelColor(x, h - 1 - y, false).red < 128) {
-                b.left = std::min(b.left, x), b.right = std::max(b.right, x);
-                b.top = std::min(b.top, y), b.bottom = std::max(b.bottom, y);
-            }
-    return b;
-}
-
 TEST_F(Ocr, RealEngineFindsTheDrawnWordsAndDrawsTheirBoxes) {
-    RasterImage page(kPageW, kPageH, 24);
-    page.Clear(255);
-    page.SetXDpi(300);
-    page.SetYDpi(300);
+    RasterImage page = WhitePage(kPageW, kPageH);
     std::map<std::string, InkBox> ink;
     for (const DrawnWord& w : kWords) {
-        RasterImage alone(kPageW, kPageH, 24);
-        alone.Clear(255);
+        RasterImage alone = WhitePage(kPageW, kPageH);
         ASSERT_EQ(alone.DrawString(w.x, w.baseline, w.text, RgbQuad{0, 0, 0, 0}, "Arial", 80), 1);
         ASSERT_EQ(page.DrawString(w.x, w.baseline, w.text, RgbQuad{0, 0, 0, 0}, "Arial", 80), 1);
         ink[w.text] = InkOf(alone);
@@ -215,10 +196,7 @@ TEST_F(Ocr, RealEngineFindsTheDrawnWordsAndDrawsTheirBoxes) {
 // The adapter on its own: its hOCR file has the reader's shape, and the
 // characters XML reserves stay escaped in it.
 TEST_F(Ocr, AdapterWritesLinesAndWordsWithEscapedText) {
-    RasterImage page(900, 260, 24);
-    page.Clear(255);
-    page.SetXDpi(300);
-    page.SetYDpi(300);
+    RasterImage page = WhitePage(900, 260);
     ASSERT_EQ(page.DrawString(60, 160, "R&D <ok>", RgbQuad{0, 0, 0, 0}, "Arial", 90), 1);
     SaveOrFail(page, dir.File("page.png"));
     const std::string bin = BuildDir() + "/cli/";
@@ -455,6 +433,177 @@ TEST_F(Ocr, MissingLanguageIsReportedOncePerBatch) {
         EXPECT_EQ(TimingLines(r.out), 3);
     }
     unsetenv("SHEETMEND_JOBS");
+}
+
+// What poppler reads back from a page of a searchable PDF: its text, and its
+// words with their boxes in points from the top left.
+struct PdfWord {
+    double xMin, yMin, xMax, yMax;
+    std::string text;
+};
+
+// Without the blank lines pdftotext puts between blocks.
+std::string PdfText(const std::string& pdf, int page = 1) {
+    std::string out;
+    const std::string k = std::to_string(page);
+    RunShell("pdftotext -f " + k + " -l " + k + " '" + pdf + "' - 2>&1", &out);
+    for (size_t at; (at = out.find("\n\n")) != std::string::npos;) out.erase(at, 1);
+    return out;
+}
+
+std::vector<PdfWord> PdfWords(const std::string& pdf) {
+    std::string out;
+    RunShell("pdftotext -bbox '" + pdf + "' - 2>&1", &out);
+    static const std::regex word(
+        R"re(<word xMin="([\d.]+)" yMin="([\d.]+)" xMax="([\d.]+)" yMax="([\d.]+)">([^<]*)</word>)re");
+    std::vector<PdfWord> words;
+    for (auto it = std::sregex_iterator(out.begin(), out.end(), word); it != std::sregex_iterator();
+         ++it) {
+        const auto& m = *it;
+        words.push_back({std::stod(m[1]), std::stod(m[2]), std::stod(m[3]), std::stod(m[4]), m[5]});
+    }
+    return words;
+}
+
+// The font lines pdffonts lists for one page.
+std::string PdfFonts(const std::string& pdf, int page) {
+    std::string out;
+    const std::string k = std::to_string(page);
+    RunShell("pdffonts -f " + k + " -l " + k + " '" + pdf + "' 2>&1 | tail -n +3", &out);
+    return out;
+}
+
+const std::regex kEmbeddedUnicodeFont("GlyphLessFont +CID TrueType +Identity-H +yes +no +yes");
+
+TEST_F(Ocr, SearchablePdfLaysTheEngineWordsOverTheirInk) {
+    // Capitals only: every word's ink reaches from the line's top to its baseline.
+    const std::vector<std::vector<std::string>> lines = {{"HELLO", "WORLD"},
+                                                         {"THE", "BEST", "MIX"}};
+    RasterImage page = WhitePage(kPageW, kPageH);
+    std::vector<std::string> words;
+    std::vector<InkBox> ink;
+    for (size_t l = 0; l < lines.size(); ++l)
+        for (int x = 60; const std::string& word : lines[l]) {
+            // A word space (a quarter of the size) after each word's ink.
+            const int baseline = 160 + 170 * static_cast<int>(l);
+            RasterImage alone = WhitePage(kPageW, kPageH);
+            ASSERT_EQ(alone.DrawString(x, baseline, word.c_str(), RgbQuad{0, 0, 0, 0}, "Arial", 80),
+                      1);
+            ASSERT_EQ(page.DrawString(x, baseline, word.c_str(), RgbQuad{0, 0, 0, 0}, "Arial", 80),
+                      1);
+            words.push_back(word);
+            ink.push_back(InkOf(alone));
+            x = ink.back().right + 20;
+        }
+    SaveOrFail(page, dir.File("page.png"));
+
+    const ProgramResult r = RunSheetmend({"-ocr", "-sidecar", "page.png", "out.pdf"}, dir.path());
+    ASSERT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_EQ(Count(r.out, "[Message] OCR processing takes "), 1) << r.out;
+    const std::string pdf = dir.File("out.pdf");
+    std::string out;
+    EXPECT_EQ(RunShell("qpdf --check '" + pdf + "' 2>&1", &out), 0) << out;
+    EXPECT_TRUE(std::regex_search(PdfFonts(pdf, 1), kEmbeddedUnicodeFont)) << PdfFonts(pdf, 1);
+    EXPECT_EQ(PdfText(pdf), "HELLO WORLD\nTHE BEST MIX\n\f");
+    EXPECT_EQ(ReadText(dir.File("out.txt")), "HELLO WORLD\nTHE BEST MIX\n");
+    EXPECT_NE(ReadText(dir.File("out-0.box.txt")).find(",BEST\r\n"), std::string::npos);
+
+    // Each word lies within a point of its ink (300 dpi: 0.24 point a pixel).
+    const std::vector<PdfWord> placed = PdfWords(pdf);
+    ASSERT_EQ(placed.size(), words.size());
+    const double pt = 72.0 / 300;
+    for (size_t i = 0; i < placed.size(); ++i) {
+        SCOPED_TRACE(words[i]);
+        EXPECT_EQ(placed[i].text, words[i]);
+        EXPECT_NEAR(placed[i].xMin, ink[i].left * pt, 1.0);
+        EXPECT_NEAR(placed[i].xMax, (ink[i].right + 1) * pt, 1.0);
+        EXPECT_NEAR(placed[i].yMin, ink[i].top * pt, 1.0);
+        EXPECT_NEAR(placed[i].yMax, (ink[i].bottom + 1) * pt, 1.0);
+    }
+    // Under the text, the page as drawn.
+    ASSERT_EQ(RunShell("pdfimages -png '" + pdf + "' '" + dir.File("img") + "'"), 0);
+    Pnm shown;
+    ASSERT_TRUE(DecodeWithImageMagick(dir.File("img-000.png"), &shown));
+    EXPECT_TRUE(MatchesPnm(page, shown));
+}
+
+TEST_F(Ocr, GermanTextCopiesOutWithItsUmlauts) {
+    RasterImage page = WhitePage(1300, 260);
+    // The drawing takes Windows-1252 text: "Grüße aus Köln".
+    ASSERT_EQ(page.DrawString(60, 160,
+                              "Gr\xFC\xDF"
+                              "e aus K\xF6ln",
+                              {0, 0, 0, 0}, "Arial", 80),
+              1);
+    SaveOrFail(page, dir.File("page.png"));
+    const ProgramResult r =
+        RunSheetmend({"-ocr", "-lang", "deu", "page.png", "out.pdf"}, dir.path());
+    ASSERT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_EQ(PdfText(dir.File("out.pdf")), "Grüße aus Köln\n\f");
+}
+
+// A three-page TIFF through a stand-in engine that reads words with
+// characters of every plane on page 1, fails on page 2 and finds no word on
+// page 3; with -despeckle it reads, and the PDF shows, the cleaned page.
+TEST_F(Ocr, SearchablePdfOfThreePagesKeepsAFailedPageAsAnImage) {
+    const std::string bin = LayOutBinary();
+    ASSERT_EQ(symlink("/usr/bin/unpaper", (bin + "/mendkit.dll").c_str()), 0);
+    WriteScript(bin + "/ocr.exe", R"(here=$(dirname "$0")
+n=$(( $(cat "$here/count" 2>/dev/null || echo 0) + 1 ))
+echo $n > "$here/count"
+cp "$1" "$here/seen-$n"
+if [ -f "$here/hocr-$n" ]; then cp "$here/hocr-$n" "$2.html"; fi
+)");
+    const std::string words =
+        "<?xml version='1.0' encoding='UTF-8'?><html><body><div class='ocr_page'>"
+        "<span class='ocr_line' title='bbox 100 40 700 100; baseline 0 -10'>"
+        "<span class='ocr_word' title='bbox 100 40 300 90'><span>日本語</span></span>"
+        "<span class='ocr_word' title='bbox 320 40 600 90'><span class='x' "
+        "title='x'>Gr<em>üße</em></span></span>"
+        "</span><span class='ocr_line' title='bbox 100 150 300 200; baseline 0 0'>"
+        "<span class='ocr_word' title='bbox 100 150 300 200'><span>\xF0\x9D\x84\x9E=1</span></span>"
+        "</span></div></body></html>";
+    const std::string none =
+        "<?xml version='1.0'?><html><body><div class='ocr_page'></div></body></html>";
+    WriteFileBytes(bin + "/hocr-1", std::vector<uint8_t>(words.begin(), words.end()));
+    WriteFileBytes(bin + "/hocr-3", std::vector<uint8_t>(none.begin(), none.end()));
+    RasterImage p = DrawColourPage(800, 300, 150);
+    SaveOrFail(p, dir.File("p.tif"));
+    ASSERT_EQ(RunShell("cd '" + dir.path() + "' && tiffcp p.tif p.tif p.tif scan.tif"), 0);
+
+    for (const std::string option : {"", "-despeckle"}) {
+        SCOPED_TRACE(option);
+        RunShell("rm -f '" + bin + "'/count '" + dir.path() + "'/out*");
+        std::vector<std::string> args = {"-ocr", "-sidecar", "scan.tif", "out.pdf"};
+        if (!option.empty()) args.insert(args.begin(), option);
+        const ProgramResult r = RunIn(bin, args);
+        EXPECT_EQ(r.status, 0) << r.out << r.err;
+        EXPECT_EQ(Count(r.out, "file is not exist.\n"), 1) << r.out;
+        const std::string pdf = dir.File("out.pdf");
+        std::string out;
+        EXPECT_EQ(RunShell("qpdf --check '" + pdf + "' 2>&1", &out), 0) << out;
+        EXPECT_EQ(PdfInfoField(pdf, "Pages"), "3");
+        EXPECT_EQ(PdfText(pdf, 1), "日本語 Grüße\n\xF0\x9D\x84\x9E=1\n\f");
+        EXPECT_TRUE(std::regex_search(PdfFonts(pdf, 1), kEmbeddedUnicodeFont));
+        for (int k : {2, 3}) {
+            EXPECT_EQ(PdfText(pdf, k), "\f") << k;
+            EXPECT_EQ(PdfFonts(pdf, k), "") << k;
+        }
+        EXPECT_EQ(ReadText(dir.File("out.txt")), "日本語 Grüße\n\xF0\x9D\x84\x9E=1\n\f\f");
+        // Every page shows what the engine read: the page itself, or the
+        // one-bit page cleaned for it.
+        ASSERT_EQ(RunShell("pdfimages -png '" + pdf + "' '" + dir.File("out-img") + "'"), 0);
+        const std::vector<ListedImage> images = ListImages(pdf);
+        ASSERT_EQ(images.size(), 3u);
+        for (int k = 0; k < 3; ++k) {
+            SCOPED_TRACE(k);
+            EXPECT_EQ(images[k].bits, option == "-despeckle" ? 1 : 8);
+            Pnm shown;
+            ASSERT_TRUE(
+                DecodeWithImageMagick(dir.File("out-img-00" + std::to_string(k) + ".png"), &shown));
+            EXPECT_TRUE(MatchesPnm(LoadOrFail(bin + "/seen-" + std::to_string(k + 1)), shown));
+        }
+    }
 }
 
 }  // namespace

@@ -246,5 +246,41 @@ TEST(BoxPicture, WildBoxesAreClippedQuicklyAndFailuresReported) {
               "[ERROR] Failed to load \"" + dir.File("missing.png") + "\" file.\n");
 }
 
+// The lines and whole words for a text layer: a word split by an emphasis
+// element is one word, each line keeps its box and baseline, a word outside
+// any line (or in a line of no height) is a line of its own, and the word
+// boxes are the words' own, not their lines'.
+TEST(HocrText, LinesBaselinesAndWholeWords) {
+    ScratchDir dir;
+    WriteText(
+        dir.File("page.html"),
+        Page("<span class='ocr_line' title='bbox 100 200 900 240; textangle 90; baseline 0.01 -7'>"
+             "<span class='ocr_word' title='bbox 120 205 180 "
+             "238'><span class='x' title='x'>Gr<em>&#252;&#223;e</em></span></span>"
+             "<span class='ocr_word' title='bbox 200 210 260 233'><span>aus</span></span></span>"
+             "<span class='ocr_word' title='bbox 10 20 50 31'><span>alone</span></span>"
+             "<span class='ocr_line' title='bbox 5 300 90 300'>"
+             "<span class='ocr_word' title='bbox 6 290 80 310'><span>flat</span></span></span>"));
+    std::vector<OcrWord> words;
+    PageText text;
+    ASSERT_TRUE(ReadHocr(dir.File("page.html"), words, nullptr, &text));
+    EXPECT_EQ(words.size(), 5u);  // the box list still has one entry per text piece
+    // Each line: left, top, right, bottom, slope, offset, angle.
+    const std::vector<std::vector<double>> lines = {
+        {100, 200, 900, 240, 0.01, -7, 90}, {10, 20, 50, 31, 0, 0, 0}, {6, 290, 80, 310, 0, 0, 0}};
+    ASSERT_EQ(text.size(), lines.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const PageTextLine& l = text[i];
+        EXPECT_EQ(std::vector<double>(
+                      {l.left, l.top, l.right, l.bottom, l.slope, l.offset, double(l.angle)}),
+                  lines[i]);
+    }
+    const PageTextWord& aus = text[0].words[1];
+    EXPECT_EQ(std::vector<double>({aus.left, aus.top, aus.right, aus.bottom}),
+              std::vector<double>({200, 210, 260, 233}));
+    EXPECT_DOUBLE_EQ(text[0].BaselineAt(500), 240 - 7 + 0.01 * 400);
+    EXPECT_EQ(PlainText(text), "Grüße aus\nalone\nflat\n");  // whole words, one line each
+}
+
 }  // namespace
 }  // namespace sheetmend::ocr

@@ -423,5 +423,42 @@ TEST(PdfFormat, CodeAndExtensions) {
     EXPECT_EQ(img.GetCodecOption(kFormatPdf), 7u);
 }
 
+// Text layers of every shape a broken engine result could take: bytes that
+// are no UTF-8, boxes of no width or far off the page, a sloped baseline, a
+// line without words, a line read upwards. The file stays valid, the text
+// copies out (a bad byte as U+FFFD), and the pages with text share one font.
+TEST(PdfTextLayer, OddTextStillMakesAValidSearchableFile) {
+    ScratchDir dir;
+    const std::string pdf = dir.File("text.pdf");
+    RasterImage page(400, 200, 1);
+    page.SetPaletteColor(0, 0, 0, 0);
+    page.SetPaletteColor(1, 255, 255, 255);
+    page.Clear(1);
+    PageText text(4);
+    text[0] = PageTextLine{10, 10, 390, 50, 0.02, -5, 0, {}};
+    text[0].words = {{10, 10, 10, 50, "zero"},
+                     {60, 10, 50, 50, "back\xFF\xC3("},
+                     {-1e9, -1e9, 2e9, 2e9, "huge"}};
+    text[1] = PageTextLine{0, 100, 100, 90, 0, 0, 0, {}};
+    text[2] = PageTextLine{0, 150, 100, 150,
+                           0, 1e9, 0,   {{0, 150, 100, 150, "\xE2\x82\xAC\xF0\x9F\x98\x80"}}};
+    text[3] = PageTextLine{300, 20, 330, 190, 0, 0, 90, {{300, 20, 330, 190, "upwards"}}};
+    PdfWriter writer;
+    ASSERT_TRUE(writer.Open(pdf.c_str()));
+    ASSERT_TRUE(writer.AddPage(page, &text));
+    ASSERT_TRUE(writer.AddPage(page, nullptr));
+    ASSERT_TRUE(writer.AddPage(page, &text));
+    ASSERT_TRUE(writer.Close()) << writer.GetLastError();
+    std::string out;
+    EXPECT_EQ(RunShell("qpdf --check '" + pdf + "' 2>&1", &out), 0) << out;
+    RunShell("pdftotext -raw '" + pdf + "' - 2>&1", &out);
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\f'), 3) << out;
+    for (const char* word :
+         {"zero", "back\xEF\xBF\xBD\xEF\xBF\xBD(", "huge", "\xE2\x82\xAC\xF0\x9F\x98\x80"})
+        EXPECT_NE(out.find(word), std::string::npos) << word << "\n" << out;
+    RunShell("pdffonts '" + pdf + "' | tail -n +3 | wc -l", &out);
+    EXPECT_EQ(out, "1\n");
+}
+
 }  // namespace
 }  // namespace sheetmend::testing
