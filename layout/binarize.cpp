@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "image/page_facts.h"
 #include "image/pixel_access.h"
 #include "image/raster_image.h"
 #include "platform/console.h"
@@ -23,6 +24,7 @@ void ConvertToMonochrome(RasterImage& image) {
         const uint32_t tiffOption = image.GetCodecOption(kFormatTiff);
         const int32_t xDpi = image.GetXDpi(), yDpi = image.GetYDpi();
         ConsolePrintf("[Message] OptimalThreshold=%d\n", t);
+        RecordPageFact([&](PageFacts& f) { f.threshold = t; });
         image.Threshold(static_cast<uint8_t>(t));
         image.SetXDpi(xDpi);
         image.SetYDpi(yDpi);
@@ -46,7 +48,9 @@ void MakeWhitePaperPalette(RasterImage& image) {
     if (!image.IsValid() || image.GetBpp() != 1) return;
     const RgbQuad white{255, 255, 255, 0}, black{0, 0, 0, 0};
     const RgbQuad p0 = image.GetPaletteColor(0), p1 = image.GetPaletteColor(1);
-    const auto same = [](RgbQuad a, RgbQuad b) { return a.red == b.red && a.green == b.green && a.blue == b.blue; };
+    const auto same = [](RgbQuad a, RgbQuad b) {
+        return a.red == b.red && a.green == b.green && a.blue == b.blue;
+    };
     if (same(p0, white) && same(p1, black)) return;
     image.SetPaletteColor(0, white);
     image.SetPaletteColor(1, black);

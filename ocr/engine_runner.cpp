@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "image/page_facts.h"
 #include "ocr/language_data.h"
 #include "ocr/run_and_wait.h"
 #include "platform/clock.h"
@@ -133,6 +134,7 @@ int32_t OcrPage(const std::string& inputPath, const std::string& boxListPath,
                 const std::string& boxPicturePath, const std::string& language) {
     std::vector<OcrWord> words;
     const int32_t r = RecognizePage(inputPath, words, language);
+    if (r) RecordPageFact([&](PageFacts& f) { f.words = static_cast<int64_t>(words.size()); });
     if (words.empty()) return 0;
     if (!boxPicturePath.empty()) DrawBoxPicture(inputPath, boxPicturePath, words);
     std::FILE* f = std::fopen(boxListPath.c_str(), "ab");

@@ -47,6 +47,7 @@ struct ToolOptions {
     int32_t ocr = 0;
     std::string lang;
     int32_t boxpic = 0;
+    std::string report;  // the per-page report's file, "-" for standard error; empty = none
 };
 
 // The defaults set before parsing: no threshold, no dithering, no long-line

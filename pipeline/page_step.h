@@ -41,6 +41,8 @@ struct PageInput {
 };
 
 struct PageStep {
+    // The operation's name in the per-page report.
+    std::string name;
     // The checks of the file names before any page is read, with the
     // operation's own messages; empty when there are none.
     std::function<bool(const std::string& inputPath)> checkNames;
@@ -57,6 +59,9 @@ struct PageStep {
 // The step of the operation the options select; its `run` is empty when
 // no operation is selected.
 PageStep SelectPageStep(ToolOptions& options, const std::string& outputPath);
+
+// The name of the operation the options select ("" when none).
+std::string PageOperationName(const ToolOptions& options);
 
 // The conversion's own checks of the input and output names.
 bool CheckConversionNames(const std::string& inputPath, const std::string& outputPath);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "image/formats.h"
+#include "image/page_facts.h"
 #include "layout/layout_report.h"
 #include "layout/page_bitmap.h"
 #include "ocr/engine_runner.h"
@@ -29,12 +30,12 @@ namespace sheetmend {
 bool PageInput::Load(LoadReport report) {
     const std::string& path = source.Path();
     if (several) {
-        if (source.Load(index, page)) return true;
+        if (source.Load(index, page)) return RecordLoadedPage(page), true;
         ConsolePrintf("[ERROR] Failed to load page %d of \"%s\".\n", index + 1, path.c_str());
     } else if (report == LoadReport::kExplained) {
-        if (LoadImageFile(path, page)) return true;
+        if (LoadImageFile(path, page)) return RecordLoadedPage(page), true;
     } else {
-        if (source.Load(index, page)) return true;
+        if (source.Load(index, page)) return RecordLoadedPage(page), true;
         ConsolePrintf("[ERROR] Failed to load \"%s\" file.\n", path.c_str());
     }
     loadFailed = true;
@@ -131,6 +132,15 @@ PageOutcome CleanStep(const ToolOptions& options, PageInput& in) {
     return PageOutcome::kWrite;
 }
 
+// The blocks as the report gives them: type names and boxes whose right
+// and bottom edges lie just past the block.
+std::vector<PageBlock> ReportedBlocks(const std::vector<LayoutBlock>& blocks) {
+    std::vector<PageBlock> out;
+    for (const LayoutBlock& b : blocks)
+        out.push_back(PageBlock{BlockTypeLabel(b.type), {b.x0, b.y0, b.x1 + 1, b.y1 + 1}});
+    return out;
+}
+
 PageOutcome LayoutStep(PageInput& in, uint32_t outputCode) {
     if (!in.Load(LoadReport::kFailedToLoad)) return PageOutcome::kFailed;
     std::vector<LayoutBlock> blocks;
@@ -144,6 +154,7 @@ PageOutcome LayoutStep(PageInput& in, uint32_t outputCode) {
         }
         blocks = ReportLayout(*bitmap);
     }
+    RecordPageFact([&](PageFacts& f) { f.blocks = ReportedBlocks(blocks); });
     // A file of one page without blocks gets no picture; a page of several
     // is still written (unmarked, in colour), so that page k stays page k.
     if (blocks.empty() && !in.several) return PageOutcome::kDone;
@@ -196,20 +207,25 @@ PageStep SelectPageStep(ToolOptions& options, const std::string& outputPath) {
     const std::string output = outputPath;
     PageStep step;
     if (options.ocr) {
+        step.name = "ocr";
         step.writesPages = false;
         step.run = [&options, output](PageInput& in) { return OcrStep(options, in, output); };
     } else if (options.deskew2 || options.despeckle2) {
+        step.name = "clean";
         step.alwaysFails = true;
         step.run = [&options](PageInput& in) { return CleanStep(options, in); };
     } else if (options.layout) {
+        step.name = "layout";
         step.run = [code](PageInput& in) { return LayoutStep(in, code); };
         step.unknownOutput = [output] {
             ConsolePrintf("'%s' is an unknown image format.\n", output.c_str());
             return true;
         };
     } else if (options.removeborder) {
+        step.name = "removeborder";
         step.run = [&options, output](PageInput& in) { return BorderStep(options, in, output); };
     } else if (options.trimmargin) {
+        step.name = "trimmargin";
         const ColorRef colour = TrimColorFromText(options.trimcolor);
         step.run = [&options, colour, code](PageInput& in) {
             if (!in.Load(LoadReport::kExplained)) return PageOutcome::kFailed;
@@ -224,6 +240,7 @@ PageStep SelectPageStep(ToolOptions& options, const std::string& outputPath) {
             return false;
         };
     } else if (options.boxobjects || options.removelongline >= 0 || options.removeshortline > 0) {
+        step.name = "removelines";
         step.run = [&options](PageInput& in) {
             if (!in.Load(LoadReport::kFailedToLoad)) return PageOutcome::kFailed;
             RasterImage work;
@@ -237,6 +254,7 @@ PageStep SelectPageStep(ToolOptions& options, const std::string& outputPath) {
             return !input.empty() && !output.empty() && KnownFormats(input, output);
         };
     } else if (HasConversionOptions(options)) {
+        step.name = "convert";
         step.checkNames = [output](const std::string& input) {
             return CheckConversionNames(input, output);
         };
@@ -247,6 +265,11 @@ PageStep SelectPageStep(ToolOptions& options, const std::string& outputPath) {
         };
     }
     return step;
+}
+
+std::string PageOperationName(const ToolOptions& options) {
+    ToolOptions own = options;  // the step is only named, never run
+    return SelectPageStep(own, "").name;
 }
 
 }  // namespace sheetmend

@@ -1,0 +1,184 @@
+// Blank-page detection. The sampled count costs a fraction of one pass over
+// the page, so an ordinary page of text (well above the tiny share) pays
+// almost nothing. On a nearly empty page the ink runs of every row are
+// joined into 8-connected components by union-find, each keeping its box,
+// so that specks (dust, staple holes) are told from the smallest mark a
+// reader would miss: a page number or one short line.
+#include "image/blank_page.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <vector>
+
+#include "image/pixel_access.h"
+#include "image/raster_image.h"
+
+namespace sheetmend {
+
+namespace {
+
+constexpr uint8_t kInkBelow = 128;
+
+bool IsInk(RgbQuad c) {
+    return px::Luminance(c.red, c.green, c.blue) < kInkBelow;
+}
+
+// For palette pages: which indices are ink.
+std::array<uint8_t, 256> InkOfIndex(const RasterImage& page) {
+    std::array<uint8_t, 256> ink{};
+    const uint32_t n = std::min<uint32_t>(page.GetNumColors(), 256);
+    for (uint32_t i = 0; i < n; ++i) ink[i] = IsInk(page.GetPaletteColor(static_cast<uint8_t>(i)));
+    return ink;
+}
+
+int32_t Sane(int32_t dpi) {
+    return dpi >= 50 && dpi <= 4800 ? dpi : 300;
+}
+
+// Ink flags (0 or 1) of columns x0 .. x1 - 1 of a stored row.
+void InkFlags(const RasterImage& page, const std::array<uint8_t, 256>& ofIndex, uint32_t row,
+              int32_t x0, int32_t x1, std::vector<uint8_t>& flags) {
+    flags.assign(static_cast<size_t>(x1 - x0), 0);
+    const uint8_t* p = page.RowPtr(row);
+    const uint32_t bpp = page.GetBpp();
+    for (int32_t x = x0; x < x1; ++x) {
+        uint8_t ink;
+        if (bpp <= 8) {
+            ink = ofIndex[px::GetIndex(p, static_cast<uint32_t>(x), bpp)];
+        } else if (bpp == 24 || bpp == 32) {
+            const uint8_t* q = p + static_cast<size_t>(x) * (bpp / 8);
+            ink = px::Luminance(q[2], q[1], q[0]) < kInkBelow;
+        } else {
+            ink = IsInk(page.GetPixelColor(x, static_cast<int32_t>(row), false));
+        }
+        flags[static_cast<size_t>(x - x0)] = ink;
+    }
+}
+
+struct Component {
+    uint32_t parent;
+    int32_t x0, y0, x1, y1;
+};
+
+uint32_t Root(std::vector<Component>& c, uint32_t i) {
+    while (c[i].parent != i) i = c[i].parent = c[c[i].parent].parent;
+    return i;
+}
+
+void Join(std::vector<Component>& c, uint32_t a, uint32_t b) {
+    a = Root(c, a);
+    b = Root(c, b);
+    if (a == b) return;
+    c[b].parent = a;
+    c[a].x0 = std::min(c[a].x0, c[b].x0);
+    c[a].y0 = std::min(c[a].y0, c[b].y0);
+    c[a].x1 = std::max(c[a].x1, c[b].x1);
+    c[a].y1 = std::max(c[a].y1, c[b].y1);
+}
+
+struct Run {
+    int32_t a, b;  // first and last column
+    uint32_t component;
+};
+
+}  // namespace
+
+BlankLimits BlankLimitsFor(int32_t xDpi, int32_t yDpi) {
+    const int32_t dx = Sane(xDpi), dy = Sane(yDpi);
+    BlankLimits l;
+    l.marginX = dx / 5;
+    l.marginY = dy / 5;
+    l.speckX = std::max(2, dx / 20);
+    l.speckY = std::max(2, dy / 20);
+    l.rowStep = std::max(1, dy / 75);
+    l.share = 1.0 / 2000;
+    return l;
+}
+
+int64_t CountInkInRow(const RasterImage& page, uint32_t row, int32_t x0, int32_t x1) {
+    if (x1 <= x0) return 0;
+    const uint8_t* p = page.RowPtr(row);
+    if (page.GetBpp() == 1) {
+        const std::array<uint8_t, 256> ofIndex = InkOfIndex(page);
+        if (ofIndex[0] == ofIndex[1]) return ofIndex[0] ? x1 - x0 : 0;
+        // Count set bits between x0 and x1, whole bytes in the middle.
+        int64_t ones = 0;
+        const int32_t first = x0 >> 3, last = (x1 - 1) >> 3;
+        for (int32_t i = first; i <= last; ++i) {
+            uint32_t mask = 0xFF;
+            if (i == first) mask &= 0xFFu >> (x0 & 7);
+            if (i == last) mask &= (0xFF00u >> (((x1 - 1) & 7) + 1)) & 0xFF;
+            ones += std::popcount(static_cast<uint32_t>(p[i]) & mask);
+        }
+        return ofIndex[1] ? ones : (x1 - x0) - ones;
+    }
+    if (page.GetBpp() == 8) {
+        const std::array<uint8_t, 256> ofIndex = InkOfIndex(page);
+        int64_t n = 0;
+        for (int32_t x = x0; x < x1; ++x) n += ofIndex[p[x]];
+        return n;
+    }
+    std::vector<uint8_t> flags;
+    InkFlags(page, InkOfIndex(page), row, x0, x1, flags);
+    return std::count(flags.begin(), flags.end(), 1);
+}
+
+InkMeasure MeasureInk(const RasterImage& page) {
+    InkMeasure m;
+    if (!page.IsValid()) return m;
+    const BlankLimits l = BlankLimitsFor(page.GetXDpi(), page.GetYDpi());
+    const auto W = static_cast<int32_t>(page.GetWidth());
+    const auto H = static_cast<int32_t>(page.GetHeight());
+    const int32_t x0 = std::min(l.marginX, W / 2), x1 = std::max(W - l.marginX, x0);
+    const int32_t top = std::min(l.marginY, H / 2), bottom = std::max(H - l.marginY, top);
+    if (x1 <= x0 || bottom <= top) {
+        m.blank = true;
+        return m;
+    }
+    // Rows are counted top down; stored row H - 1 - k is row k from the top.
+    auto stored = [H](int32_t k) { return static_cast<uint32_t>(H - 1 - k); };
+    int64_t sampled = 0, ink = 0;
+    for (int32_t k = top; k < bottom; k += l.rowStep) {
+        ink += CountInkInRow(page, stored(k), x0, x1);
+        ++sampled;
+    }
+    const double area = static_cast<double>(x1 - x0);
+    m.ink = static_cast<double>(ink) / (area * static_cast<double>(sampled));
+    if (m.ink > l.share) return m;
+
+    const std::array<uint8_t, 256> ofIndex = InkOfIndex(page);
+    std::vector<Component> components;
+    std::vector<Run> previous, current;
+    std::vector<uint8_t> flags;
+    ink = 0;
+    for (int32_t k = top; k < bottom; ++k) {
+        InkFlags(page, ofIndex, stored(k), x0, x1, flags);
+        current.clear();
+        size_t p = 0;  // the first run of the row above that may touch
+        for (int32_t x = 0; x < x1 - x0; ++x) {
+            if (!flags[static_cast<size_t>(x)]) continue;
+            int32_t b = x;
+            while (b + 1 < x1 - x0 && flags[static_cast<size_t>(b + 1)]) ++b;
+            ink += b - x + 1;
+            const auto id = static_cast<uint32_t>(components.size());
+            components.push_back(Component{id, x, k, b, k});
+            while (p < previous.size() && previous[p].b < x - 1) ++p;
+            for (size_t q = p; q < previous.size() && previous[q].a <= b + 1; ++q)
+                Join(components, previous[q].component, id);
+            current.push_back(Run{x, b, id});
+            x = b;
+        }
+        previous.swap(current);
+    }
+    m.ink = static_cast<double>(ink) / (area * static_cast<double>(bottom - top));
+    m.blank = m.ink <= l.share;
+    for (uint32_t i = 0; m.blank && i < components.size(); ++i) {
+        if (components[i].parent != i) continue;
+        const Component& c = components[i];
+        if (c.x1 - c.x0 + 1 >= l.speckX || c.y1 - c.y0 + 1 >= l.speckY) m.blank = false;
+    }
+    return m;
+}
+
+}  // namespace sheetmend
