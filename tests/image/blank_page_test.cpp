@@ -1,0 +1,100 @@
+// Blank-page detection on pages drawn at 300 dpi (a band of 60 pixels,
+// specks under 15 pixels), whose answer is known by construction.
+#include "image/blank_page.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "image/pixel_access.h"
+#include "image/raster_image.h"
+#include "tests/support/test_images.h"
+
+namespace sheetmend {
+namespace {
+
+struct Box {
+    int32_t x, y, w, h;  // top-left origin
+};
+
+// A white 1200 x 1600 page (4 x 5.3 inches) with black boxes.
+RasterImage Page(const std::vector<Box>& boxes, uint32_t bpp) {
+    RasterImage page(1200, 1600, bpp);
+    page.SetXDpi(300);
+    page.SetYDpi(300);
+    const RgbQuad black{0, 0, 0, 0};
+    if (bpp == 1) {
+        page.SetPaletteColor(0, 255, 255, 255);
+        page.SetPaletteColor(1, 0, 0, 0);
+    }
+    page.Clear(bpp == 1 ? 0 : 255);
+    for (const Box& b : boxes)
+        for (int32_t y = b.y; y < b.y + b.h; ++y)
+            for (int32_t x = b.x; x < b.x + b.w; ++x) page.SetPixelColor(x, 1599 - y, black);
+    return page;
+}
+
+// Characters of 18 x 30 pixels (a 10-point line) with 6-pixel gaps.
+std::vector<Box> TextLine(int32_t x, int32_t y, int32_t letters) {
+    std::vector<Box> line;
+    for (int32_t i = 0; i < letters; ++i) line.push_back(Box{x + 24 * i, y, 18, 30});
+    return line;
+}
+
+TEST(BlankPage, TellsBlankNearBlankAndLightPagesApart) {
+    std::vector<Box> specks;
+    for (int32_t i = 0; i < 8; ++i) specks.push_back(Box{150 + 110 * i, 200 + 140 * i, 5, 4});
+    std::vector<Box> text;
+    for (int32_t l = 0; l < 30; ++l)
+        for (const Box& b : TextLine(100, 120 + 45 * l, 40)) text.push_back(b);
+    struct Case {
+        const char* name;
+        std::vector<Box> boxes;
+        bool blank;
+    };
+    const std::vector<Case> cases{
+        {"empty", {}, true},
+        {"a few specks", specks, true},
+        {"a staple hole", {{70, 75, 10, 10}, {96, 75, 10, 10}}, true},
+        {"a scanner edge", {{0, 0, 30, 1600}, {0, 1575, 1200, 25}}, true},
+        {"one short line", TextLine(400, 700, 6), false},
+        {"a page number", {{590, 1480, 18, 30}}, false},
+        {"a line in a punched margin", {{20, 300, 40, 40}, {400, 900, 300, 3}}, false},
+        {"a page of text", text, false},
+    };
+    for (const Case& c : cases)
+        for (const uint32_t bpp : {1u, 24u}) {
+            SCOPED_TRACE(std::string(c.name) + ", " + std::to_string(bpp) + " bits");
+            const InkMeasure m = MeasureInk(Page(c.boxes, bpp));
+            EXPECT_EQ(m.blank, c.blank);
+            if (c.boxes.empty()) {
+                EXPECT_EQ(m.ink, 0.0);
+            }
+        }
+    // 30 lines of 40 characters inside the band's 1080 x 1480 pixels; the
+    // sampled rows (every fourth) see the same share within a percent.
+    const double share = 30.0 * 40 * 18 * 30 / (1080.0 * 1480.0);
+    EXPECT_NEAR(MeasureInk(Page(text, 1)).ink, share, share * 0.01);
+    // One letter is under the tiny share, so the page is counted whole: its
+    // share is exact.
+    EXPECT_DOUBLE_EQ(MeasureInk(Page(TextLine(400, 700, 1), 1)).ink, 18 * 30 / (1080.0 * 1480.0));
+}
+
+TEST(BlankPage, RowCountMatchesThePixelAccessors) {
+    for (const uint32_t bpp : {1u, 4u, 8u, 24u}) {
+        const RasterImage image = testing::RandomImage(77, 9, bpp, bpp);
+        for (uint32_t row = 0; row < 9; ++row)
+            for (const auto& [x0, x1] : {std::pair{0, 77}, std::pair{3, 61}, std::pair{9, 16}}) {
+                int64_t expected = 0;
+                for (int32_t x = x0; x < x1; ++x) {
+                    const RgbQuad c = image.GetPixelColor(x, static_cast<int32_t>(row), false);
+                    expected += px::Luminance(c.red, c.green, c.blue) < 128;
+                }
+                EXPECT_EQ(CountInkInRow(image, row, x0, x1), expected)
+                    << bpp << " bits, row " << row << ", " << x0 << ".." << x1;
+            }
+    }
+}
+
+}  // namespace
+}  // namespace sheetmend
