@@ -130,11 +130,25 @@ int32_t RecognizePage(const std::string& inputPath, std::vector<OcrWord>& words,
     return 1;
 }
 
+namespace {
+
+// The word count, and the mean confidence of the words that have one.
+void RecordWords(PageFacts& facts, const std::vector<OcrWord>& words) {
+    facts.words = static_cast<int64_t>(words.size());
+    double sum = 0;
+    int64_t rated = 0;
+    for (const OcrWord& w : words)
+        if (w.confidence >= 0) sum += w.confidence, ++rated;
+    if (rated > 0) facts.meanConfidence = sum / static_cast<double>(rated);
+}
+
+}  // namespace
+
 int32_t OcrPage(const std::string& inputPath, const std::string& boxListPath,
                 const std::string& boxPicturePath, const std::string& language) {
     std::vector<OcrWord> words;
     const int32_t r = RecognizePage(inputPath, words, language);
-    if (r) RecordPageFact([&](PageFacts& f) { f.words = static_cast<int64_t>(words.size()); });
+    if (r) RecordPageFact([&](PageFacts& f) { RecordWords(f, words); });
     if (words.empty()) return 0;
     if (!boxPicturePath.empty()) DrawBoxPicture(inputPath, boxPicturePath, words);
     std::FILE* f = std::fopen(boxListPath.c_str(), "ab");

@@ -109,6 +109,7 @@ void CollectWord(const tinyxml2::XMLText* text, std::vector<OcrWord>& words) {
         }
         break;
     }
+    if (const char* wconf = std::strstr(title, "x_wconf ")) word.confidence = std::atof(wconf + 8);
     word.text = value;
     words.push_back(std::move(word));
 }

@@ -87,8 +87,17 @@ std::string CleanedCopyForOcr(ToolOptions& options, PageInput& in) {
     return cleaned;
 }
 
+// For the report: the facts of a page that goes to a program as the file
+// itself, read without a word on the console (a page that cannot be read
+// leaves them out).
+void RecordWholeFilePage(const PageInput& in) {
+    RasterImage page;
+    if (CurrentPageFacts() && in.source.Load(in.index, page)) RecordLoadedPage(page);
+}
+
 PageOutcome OcrStep(ToolOptions& options, PageInput& in, const std::string& outputPath) {
     if (in.source.WholeFile()) {
+        RecordWholeFilePage(in);
         // The engine reads the file itself, or the cleaned copy when asked for.
         std::string file = in.source.Path();
         if (options.deskew || options.despeckle) {
@@ -166,6 +175,7 @@ PageOutcome LayoutStep(PageInput& in, uint32_t outputCode) {
 PageOutcome BorderStep(const ToolOptions& options, PageInput& in, const std::string& outputPath) {
     // A file of one image goes to the converter as it is, and the converter
     // writes the output itself.
+    if (in.source.WholeFile()) RecordWholeFilePage(in);
     if (in.source.WholeFile())
         return RemoveBorders(options, in.source.Path(), outputPath) ? PageOutcome::kDone
                                                                     : PageOutcome::kFailed;
