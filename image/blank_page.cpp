@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstring>
 #include <vector>
 
 #include "image/pixel_access.h"
@@ -56,6 +57,57 @@ void InkFlags(const RasterImage& page, const std::array<uint8_t, 256>& ofIndex, 
     }
 }
 
+// Counts the ink of row spans, a byte or a word at a time where the depth
+// allows: set or clear bits of a 1-bit page, the top bits of an 8-bit grey
+// ramp (below 128 is ink), a table of the palette otherwise.
+class InkCounter {
+  public:
+    explicit InkCounter(const RasterImage& page)
+        : page_(page),
+          ofIndex_(InkOfIndex(page)),
+          grey_(page.GetBpp() == 8 && page.IsGrayScale()) {}
+
+    int64_t Count(uint32_t row, int32_t x0, int32_t x1) const {
+        if (x1 <= x0) return 0;
+        const uint8_t* p = page_.RowPtr(row);
+        if (page_.GetBpp() == 1) {
+            if (ofIndex_[0] == ofIndex_[1]) return ofIndex_[0] ? x1 - x0 : 0;
+            int64_t ones = 0;
+            const int32_t first = x0 >> 3, last = (x1 - 1) >> 3;
+            for (int32_t i = first; i <= last; ++i) {
+                uint32_t mask = 0xFF;
+                if (i == first) mask &= 0xFFu >> (x0 & 7);
+                if (i == last) mask &= (0xFF00u >> (((x1 - 1) & 7) + 1)) & 0xFF;
+                ones += std::popcount(static_cast<uint32_t>(p[i]) & mask);
+            }
+            return ofIndex_[1] ? ones : (x1 - x0) - ones;
+        }
+        if (page_.GetBpp() == 8) {
+            int64_t n = 0;
+            int32_t x = x0;
+            if (grey_) {
+                for (; x + 8 <= x1; x += 8) {
+                    uint64_t w;
+                    std::memcpy(&w, p + x, 8);
+                    n += 8 - std::popcount(w & 0x8080808080808080ull);
+                }
+            }
+            for (; x < x1; ++x) n += ofIndex_[p[x]];
+            return n;
+        }
+        std::vector<uint8_t> flags;
+        InkFlags(page_, ofIndex_, row, x0, x1, flags);
+        return std::count(flags.begin(), flags.end(), 1);
+    }
+
+    const std::array<uint8_t, 256>& OfIndex() const { return ofIndex_; }
+
+  private:
+    const RasterImage& page_;
+    std::array<uint8_t, 256> ofIndex_;
+    bool grey_;
+};
+
 struct Component {
     uint32_t parent;
     int32_t x0, y0, x1, y1;
@@ -91,37 +143,13 @@ BlankLimits BlankLimitsFor(int32_t xDpi, int32_t yDpi) {
     l.marginY = dy / 5;
     l.speckX = std::max(2, dx / 20);
     l.speckY = std::max(2, dy / 20);
-    l.rowStep = std::max(1, dy / 75);
+    l.rowStep = std::max(1, dy / 20);
     l.share = 1.0 / 2000;
     return l;
 }
 
 int64_t CountInkInRow(const RasterImage& page, uint32_t row, int32_t x0, int32_t x1) {
-    if (x1 <= x0) return 0;
-    const uint8_t* p = page.RowPtr(row);
-    if (page.GetBpp() == 1) {
-        const std::array<uint8_t, 256> ofIndex = InkOfIndex(page);
-        if (ofIndex[0] == ofIndex[1]) return ofIndex[0] ? x1 - x0 : 0;
-        // Count set bits between x0 and x1, whole bytes in the middle.
-        int64_t ones = 0;
-        const int32_t first = x0 >> 3, last = (x1 - 1) >> 3;
-        for (int32_t i = first; i <= last; ++i) {
-            uint32_t mask = 0xFF;
-            if (i == first) mask &= 0xFFu >> (x0 & 7);
-            if (i == last) mask &= (0xFF00u >> (((x1 - 1) & 7) + 1)) & 0xFF;
-            ones += std::popcount(static_cast<uint32_t>(p[i]) & mask);
-        }
-        return ofIndex[1] ? ones : (x1 - x0) - ones;
-    }
-    if (page.GetBpp() == 8) {
-        const std::array<uint8_t, 256> ofIndex = InkOfIndex(page);
-        int64_t n = 0;
-        for (int32_t x = x0; x < x1; ++x) n += ofIndex[p[x]];
-        return n;
-    }
-    std::vector<uint8_t> flags;
-    InkFlags(page, InkOfIndex(page), row, x0, x1, flags);
-    return std::count(flags.begin(), flags.end(), 1);
+    return InkCounter(page).Count(row, x0, x1);
 }
 
 InkMeasure MeasureInk(const RasterImage& page) {
@@ -138,22 +166,27 @@ InkMeasure MeasureInk(const RasterImage& page) {
     }
     // Rows are counted top down; stored row H - 1 - k is row k from the top.
     auto stored = [H](int32_t k) { return static_cast<uint32_t>(H - 1 - k); };
+    const InkCounter counter(page);
     int64_t sampled = 0, ink = 0;
     for (int32_t k = top; k < bottom; k += l.rowStep) {
-        ink += CountInkInRow(page, stored(k), x0, x1);
+        ink += counter.Count(stored(k), x0, x1);
         ++sampled;
     }
     const double area = static_cast<double>(x1 - x0);
     m.ink = static_cast<double>(ink) / (area * static_cast<double>(sampled));
     if (m.ink > l.share) return m;
 
-    const std::array<uint8_t, 256> ofIndex = InkOfIndex(page);
     std::vector<Component> components;
     std::vector<Run> previous, current;
     std::vector<uint8_t> flags;
     ink = 0;
     for (int32_t k = top; k < bottom; ++k) {
-        InkFlags(page, ofIndex, stored(k), x0, x1, flags);
+        // Most rows of a nearly empty page hold no ink: counted, not labelled.
+        if (counter.Count(stored(k), x0, x1) == 0) {
+            previous.clear();
+            continue;
+        }
+        InkFlags(page, counter.OfIndex(), stored(k), x0, x1, flags);
         current.clear();
         size_t p = 0;  // the first run of the row above that may touch
         for (int32_t x = 0; x < x1 - x0; ++x) {

@@ -26,7 +26,7 @@ struct BlankLimits {
 
 // The limits for a page of this resolution (0 or an absurd value counts as
 // 300 dpi): a band of 1/5 inch, specks under 1/20 inch, a share of 1/2000,
-// and every (dpi / 75)-th row sampled.
+// and every (dpi / 20)-th row sampled.
 BlankLimits BlankLimitsFor(int32_t xDpi, int32_t yDpi);
 
 // Measures the page. Every sampled row is counted first; a page with more

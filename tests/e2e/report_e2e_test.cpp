@@ -89,7 +89,7 @@ TEST_F(ReportTest, ConversionReportsTheChosenThresholdAndLeavesTheRestAlone) {
               "[600, 800, [200, 200], {'in': 8, 'out': 1}, False]");
     EXPECT_EQ(Py("[k for k in (\"skew\",\"crop\",\"specks\",\"lines\",\"words\") if k in d[0]]"),
               "[]");
-    // The box inside the band of 40 pixels (rows sampled every second one).
+    // The box inside the band of 40 pixels (rows sampled every tenth one).
     EXPECT_NEAR(Number("d[0][\"ink\"]"), 200.0 * 100 / (520 * 720), 1e-4);
     // "-report -": the same line on standard error.
     const std::string err = dir + "/err.jsonl";

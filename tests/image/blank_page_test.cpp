@@ -72,7 +72,7 @@ TEST(BlankPage, TellsBlankNearBlankAndLightPagesApart) {
             }
         }
     // 30 lines of 40 characters inside the band's 1080 x 1480 pixels; the
-    // sampled rows (every fourth) see the same share within a percent.
+    // sampled rows (every 15th) see the same share within a percent.
     const double share = 30.0 * 40 * 18 * 30 / (1080.0 * 1480.0);
     EXPECT_NEAR(MeasureInk(Page(text, 1)).ink, share, share * 0.01);
     // One letter is under the tiny share, so the page is counted whole: its
