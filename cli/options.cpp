@@ -13,12 +13,10 @@ namespace sheetmend {
 OptionTable BuildOptionTable(ToolOptions& o) {
     return OptionTable{
         {"-bitcount", kOptionInteger, &o.bitcount, 0,
-         "Set color depth when render PDF page to image data, it can be set 1, 8, 24, default is "
-         "8bit"},
+         "Set color depth when render PDF page to image data, it can be set 1, 8, 24, default is 8bit"},
         {"-rotate", kOptionInteger, &o.rotate, 0, "Rotate image file"},
         {"-threshold", kOptionInteger, &o.threshold, 0,
-         "Lightness threshold that used to convert image to B&W, from 1 to 255, 0 is auto, default "
-         "is -1"},
+         "Lightness threshold that used to convert image to B&W, from 1 to 255, 0 is auto, default is -1"},
         {"-dither", kOptionInteger, &o.dither, 0,
          "Convert the color image to B&W using the desired method:\n"
          "\t\t-dither 0: Floyd-Steinberg\n"
@@ -37,12 +35,10 @@ OptionTable BuildOptionTable(ToolOptions& o) {
         {"-mirror", kOptionFlag, &o.mirror, 0, "Mirror the image horizontally"},
         {"-deskew", kOptionFlag, &o.deskew, 0, "Enable image deskew options"},
         {"-skewrange", kOptionNumber, &o.skewrange, 0,
-         "Range in which to search for rotation, from -degrees to +degrees rotation. (default: "
-         "5.0)"},
+         "Range in which to search for rotation, from -degrees to +degrees rotation. (default: 5.0)"},
         {"-deskew2", kOptionFlag, &o.deskew2, 0, "Enable image deskew by second arithmetic"},
         {"-despeckle", kOptionFlag, &o.despeckle, 0, "Enable image despeckle options"},
-        {"-despeckle2", kOptionFlag, &o.despeckle2, 0,
-         "Enable image despeckle by second arithmetic"},
+        {"-despeckle2", kOptionFlag, &o.despeckle2, 0, "Enable image despeckle by second arithmetic"},
         {"-specklesize", kOptionInteger, &o.specklesize, 0,
          "Set speckle size for -despeckle2 option, default is 20 pixel"},
         {"-layout", kOptionFlag, &o.layout, 0, "Layout Analysis for page automatically"},
@@ -55,8 +51,7 @@ OptionTable BuildOptionTable(ToolOptions& o) {
         {"-trimmargin", kOptionFlag, &o.trimmargin, 0,
          "Trim solid color margins from scanned image file automatically"},
         {"-fuzz", kOptionNumber, &o.fuzz, 0,
-         "Colors within this distance of percentage are considered equal, from 1.00 to 100.00, "
-         "default is "
+         "Colors within this distance of percentage are considered equal, from 1.00 to 100.00, default is "
          "80.00"},
         {"-trimcolor", kOptionText, &o.trimcolor, kTrimColorCapacity,
          "Trim border by special color,\n"
@@ -199,19 +194,12 @@ void PrintUsage(const std::string& programName, const std::string& positionalTex
         const char* typeText = "";
         switch (e.type) {
             case kOptionInteger:
-            case kOptionHiddenInteger:
-                typeText = " <int>";
-                break;
+            case kOptionHiddenInteger: typeText = " <int>"; break;
             case kOptionNumber:
-            case kOptionHiddenNumber:
-                typeText = " <fp>";
-                break;
+            case kOptionHiddenNumber: typeText = " <fp>"; break;
             case kOptionText:
-            case kOptionHiddenText:
-                typeText = " <string>";
-                break;
-            default:
-                break;
+            case kOptionHiddenText: typeText = " <string>"; break;
+            default: break;
         }
         std::printf("\n");
         std::printf("  %s", e.name.c_str());
@@ -296,8 +284,7 @@ int32_t ParseCommandLine(ToolOptions& options, const std::vector<std::string>& w
     if (positional == 2) {
         options.outputPath = rest[2];
         if (options.outputPath.size() >= static_cast<size_t>(kPathCapacity)) {
-            std::printf("[ERROR] The output path is longer than %d characters.\n",
-                        kPathCapacity - 1);
+            std::printf("[ERROR] The output path is longer than %d characters.\n", kPathCapacity - 1);
             return 0;
         }
     } else {

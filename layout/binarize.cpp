@@ -48,9 +48,7 @@ void MakeWhitePaperPalette(RasterImage& image) {
     if (!image.IsValid() || image.GetBpp() != 1) return;
     const RgbQuad white{255, 255, 255, 0}, black{0, 0, 0, 0};
     const RgbQuad p0 = image.GetPaletteColor(0), p1 = image.GetPaletteColor(1);
-    const auto same = [](RgbQuad a, RgbQuad b) {
-        return a.red == b.red && a.green == b.green && a.blue == b.blue;
-    };
+    const auto same = [](RgbQuad a, RgbQuad b) { return a.red == b.red && a.green == b.green && a.blue == b.blue; };
     if (same(p0, white) && same(p1, black)) return;
     image.SetPaletteColor(0, white);
     image.SetPaletteColor(1, black);

@@ -81,8 +81,11 @@ TEST(BlankPage, TellsBlankNearBlankAndLightPagesApart) {
 }
 
 TEST(BlankPage, RowCountMatchesThePixelAccessors) {
-    for (const uint32_t bpp : {1u, 4u, 8u, 24u}) {
-        const RasterImage image = testing::RandomImage(77, 9, bpp, bpp);
+    // 9 bits stands for an 8-bit grey ramp, counted by its top bits.
+    for (const uint32_t bits : {1u, 4u, 8u, 9u, 24u}) {
+        const uint32_t bpp = bits == 9 ? 8 : bits;
+        RasterImage image = testing::RandomImage(77, 9, bpp, bits);
+        if (bits == 9) image.SetGrayPalette();
         for (uint32_t row = 0; row < 9; ++row)
             for (const auto& [x0, x1] : {std::pair{0, 77}, std::pair{3, 61}, std::pair{9, 16}}) {
                 int64_t expected = 0;
@@ -91,7 +94,7 @@ TEST(BlankPage, RowCountMatchesThePixelAccessors) {
                     expected += px::Luminance(c.red, c.green, c.blue) < 128;
                 }
                 EXPECT_EQ(CountInkInRow(image, row, x0, x1), expected)
-                    << bpp << " bits, row " << row << ", " << x0 << ".." << x1;
+                    << bits << " bits, row " << row << ", " << x0 << ".." << x1;
             }
     }
 }
