@@ -72,14 +72,19 @@ class InkCounter {
         const uint8_t* p = page_.RowPtr(row);
         if (page_.GetBpp() == 1) {
             if (ofIndex_[0] == ofIndex_[1]) return ofIndex_[0] ? x1 - x0 : 0;
-            int64_t ones = 0;
+            // The end bytes masked, the bytes between them eight at a time.
             const int32_t first = x0 >> 3, last = (x1 - 1) >> 3;
-            for (int32_t i = first; i <= last; ++i) {
-                uint32_t mask = 0xFF;
-                if (i == first) mask &= 0xFFu >> (x0 & 7);
-                if (i == last) mask &= (0xFF00u >> (((x1 - 1) & 7) + 1)) & 0xFF;
-                ones += std::popcount(static_cast<uint32_t>(p[i]) & mask);
+            const uint32_t head = 0xFFu >> (x0 & 7);
+            const uint32_t tail = (0xFF00u >> (((x1 - 1) & 7) + 1)) & 0xFF;
+            int64_t ones = Ones(p[first] & head & (first == last ? tail : 0xFF));
+            if (first < last) ones += Ones(p[last] & tail);
+            int32_t i = first + 1;
+            for (; i + 8 <= last; i += 8) {
+                uint64_t w;
+                std::memcpy(&w, p + i, 8);
+                ones += std::popcount(w);
             }
+            for (; i < last; ++i) ones += Ones(p[i]);
             return ofIndex_[1] ? ones : (x1 - x0) - ones;
         }
         if (page_.GetBpp() == 8) {
@@ -103,6 +108,8 @@ class InkCounter {
     const std::array<uint8_t, 256>& OfIndex() const { return ofIndex_; }
 
   private:
+    static int64_t Ones(uint32_t bits) { return std::popcount(bits); }
+
     const RasterImage& page_;
     std::array<uint8_t, 256> ofIndex_;
     bool grey_;
