@@ -1,7 +1,6 @@
 // The per-page report (-report), read back with Python's own JSON reader,
 // on pages whose truth is known by construction.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cmath>
 #include <vector>
@@ -12,16 +11,17 @@
 namespace sheetmend::testing {
 namespace {
 
+// A white one-bit page whose set bits are black ink.
+RasterImage WhitePage(uint32_t w, uint32_t h) {
+    RasterImage page(w, h, 1);
+    page.SetPaletteColor(0, 255, 255, 255);
+    page.SetPaletteColor(1, 0, 0, 0);
+    page.Clear(0);
+    return page;
+}
+
 class ReportTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char name[] = "/tmp/sheetmend-report-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir = name;
-        report = dir + "/r.jsonl";
-    }
-    void TearDown() override { RunShell("rm -rf '" + dir + "'"); }
-
     // `expr` evaluated by Python over d, the list of the report's lines.
     std::string Py(const std::string& expr, const std::string& file = "") {
         std::string out;
@@ -52,7 +52,8 @@ class ReportTest : public ::testing::Test {
         }
     }
 
-    std::string dir, report;
+    ScratchDir scratch;
+    const std::string dir = scratch.path(), report = dir + "/r.jsonl";
 };
 
 TEST_F(ReportTest, ConversionReportsTheChosenThresholdAndLeavesTheRestAlone) {
@@ -120,10 +121,7 @@ TEST_F(ReportTest, OwnDeskewAndDespeckleReportTheAngleAndTheSpecks) {
     // Text lines turned 1.2 degrees (descending to the right), and five
     // specks of 2 x 2 pixels off the lines.
     const BitPage drawn = DrawTurned(1600, 1200, TextLineBoxes(1600, 1200, 8), 1.2 * M_PI / 180);
-    RasterImage page(1600, 1200, 1);
-    page.SetPaletteColor(0, 255, 255, 255);
-    page.SetPaletteColor(1, 0, 0, 0);
-    page.Clear(0);
+    RasterImage page = WhitePage(1600, 1200);
     for (int y = 0; y < 1200; ++y)
         for (int x = 0; x < 1600; ++x)
             if (drawn.Ink(x, y)) page.SetPixelIndex(x, 1199 - y, 1);
@@ -138,10 +136,7 @@ TEST_F(ReportTest, OwnDeskewAndDespeckleReportTheAngleAndTheSpecks) {
 }
 
 TEST_F(ReportTest, LineRemovalCountsTheLinesItErased) {
-    RasterImage page(500, 400, 1);
-    page.SetPaletteColor(0, 255, 255, 255);
-    page.SetPaletteColor(1, 0, 0, 0);
-    page.Clear(0);
+    RasterImage page = WhitePage(500, 400);
     for (int x = 50; x < 450; ++x) page.SetPixelIndex(x, 100, 1), page.SetPixelIndex(x, 300, 1);
     for (int y = 180; y < 210; ++y)
         for (int x = 100; x < 400; x += 30)
