@@ -82,7 +82,7 @@ class InkCounter {
             for (; i + 8 <= last; i += 8) {
                 uint64_t w;
                 std::memcpy(&w, p + i, 8);
-                ones += std::popcount(w);
+                if (w != 0) ones += std::popcount(w);
             }
             for (; i < last; ++i) ones += Ones(p[i]);
             return ofIndex_[1] ? ones : (x1 - x0) - ones;
@@ -94,7 +94,9 @@ class InkCounter {
                 for (; x + 8 <= x1; x += 8) {
                     uint64_t w;
                     std::memcpy(&w, p + x, 8);
-                    n += 8 - std::popcount(w & 0x8080808080808080ull);
+                    // Paper (all top bits set) is the common case: no count.
+                    const uint64_t top = w & 0x8080808080808080ull;
+                    if (top != 0x8080808080808080ull) n += 8 - std::popcount(top);
                 }
             }
             for (; x < x1; ++x) n += ofIndex_[p[x]];
