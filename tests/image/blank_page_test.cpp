@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "image/pixel_access.h"
@@ -22,7 +23,6 @@ RasterImage Page(const std::vector<Box>& boxes, uint32_t bpp) {
     RasterImage page(1200, 1600, bpp);
     page.SetXDpi(300);
     page.SetYDpi(300);
-    const RgbQuad black{0, 0, 0, 0};
     if (bpp == 1) {
         page.SetPaletteColor(0, 255, 255, 255);
         page.SetPaletteColor(1, 0, 0, 0);
@@ -30,7 +30,7 @@ RasterImage Page(const std::vector<Box>& boxes, uint32_t bpp) {
     page.Clear(bpp == 1 ? 0 : 255);
     for (const Box& b : boxes)
         for (int32_t y = b.y; y < b.y + b.h; ++y)
-            for (int32_t x = b.x; x < b.x + b.w; ++x) page.SetPixelColor(x, 1599 - y, black);
+            for (int32_t x = b.x; x < b.x + b.w; ++x) page.SetPixelColor(x, 1599 - y, RgbQuad{});
     return page;
 }
 
@@ -42,16 +42,9 @@ std::vector<Box> TextLine(int32_t x, int32_t y, int32_t letters) {
 }
 
 TEST(BlankPage, TellsBlankNearBlankAndLightPagesApart) {
-    std::vector<Box> specks;
-    for (int32_t i = 0; i < 8; ++i) specks.push_back(Box{150 + 110 * i, 200 + 140 * i, 5, 4});
-    struct Case {
-        const char* name;
-        std::vector<Box> boxes;
-        bool blank;
-    };
-    const std::vector<Case> cases{
+    const std::vector<std::tuple<const char*, std::vector<Box>, bool>> cases{
         {"empty", {}, true},
-        {"a few specks", specks, true},
+        {"a few specks", {{150, 200, 5, 4}, {600, 900, 4, 4}, {1000, 1400, 6, 3}}, true},
         {"a staple hole", {{70, 75, 10, 10}, {96, 75, 10, 10}}, true},
         {"a scanner edge", {{0, 0, 30, 1600}, {0, 1575, 1200, 25}}, true},
         {"one short line", TextLine(400, 700, 6), false},
@@ -59,11 +52,9 @@ TEST(BlankPage, TellsBlankNearBlankAndLightPagesApart) {
         {"a line in a punched margin", {{20, 300, 40, 40}, {400, 900, 300, 3}}, false},
         {"a page dark with ink", {{100, 120, 960, 1300}}, false},
     };
-    for (const Case& c : cases)
-        for (const uint32_t bpp : {1u, 24u}) {
-            SCOPED_TRACE(std::string(c.name) + ", " + std::to_string(bpp) + " bits");
-            EXPECT_EQ(MeasureInk(Page(c.boxes, bpp)).blank, c.blank);
-        }
+    for (const auto& [name, boxes, blank] : cases)
+        for (const uint32_t bpp : {1u, 24u})
+            EXPECT_EQ(MeasureInk(Page(boxes, bpp)).blank, blank) << name << ", " << bpp << " bits";
     // One letter is under the tiny share, so the page is counted whole: its
     // share is exact.
     EXPECT_DOUBLE_EQ(MeasureInk(Page(TextLine(400, 700, 1), 1)).ink, 18 * 30 / (1080.0 * 1480.0));
