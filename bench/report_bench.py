@@ -2,8 +2,8 @@
 """What the per-page report adds to a batch of 100 A4 300-dpi pages.
 
 Draws 10 pages (scan-like text pages, 8-bit PNG and 1-bit TIFF, and two
-nearly blank ones, which take the full count and the component labelling),
-links each ten times into a folder of 100 files, and times one batch on one
+nearly blank ones, which take the full count and the component labelling;
+--blank 0 draws text pages only), links them in turn into a folder of 100 files, and times one batch on one
 worker with and without "-report", alternating run by run so that a change
 in the machine's load falls on both alike. Prints the medians and their
 ratio; the bar is 1.01.
@@ -31,6 +31,8 @@ def main():
     parser.add_argument("--binary", help="a sheetmend already built (else build/bench)")
     parser.add_argument("--maker", help="a make_sample_page already built")
     parser.add_argument("--operation", default="-threshold 0")
+    parser.add_argument("--blank", type=int, default=2, choices=(0, 1, 2),
+                        help="nearly blank pages among the 10 drawn")
     args = parser.parse_args()
     if args.binary and args.maker:
         sheetmend, draw = os.path.abspath(args.binary), os.path.abspath(args.maker)
@@ -42,12 +44,12 @@ def main():
         os.mkdir(drawn)
         os.mkdir(pages)
         names = []
-        for i in range(8):
+        for i in range(10 - args.blank):
             depth, ext = (8, ".png") if i % 2 == 0 else (1, ".tif")
             names.append(f"p{i}{ext}")
             run([draw, os.path.join(drawn, names[-1]), str(depth), "2480", "3508",
                  f"{0.3 + 0.2 * i:.2f}"], stdout=subprocess.DEVNULL)
-        for i, (x, y) in enumerate([(1240, 1754), (300, 3300)]):
+        for i, (x, y) in enumerate([(1240, 1754), (300, 3300)][:args.blank]):
             names.append(f"b{i}.png")
             # A scanner edge and a speck.
             run([MAGICK, "-size", "2480x3508", "xc:white", "-fill", "black", "-draw",
@@ -83,7 +85,8 @@ def main():
                     cpu[i].append(now.ru_utime + now.ru_stime - used.ru_utime - used.ru_stime)
         plain, reported = (statistics.median(t) for t in times)
         plain_cpu, reported_cpu = (statistics.median(t) for t in cpu)
-        print(f"100 A4 pages at 300 dpi, {args.operation}, one worker, median of {args.runs} runs")
+        print(f"100 A4 pages at 300 dpi ({args.blank * 10} nearly blank), {args.operation}, "
+              f"one worker, median of {args.runs} runs")
         print(f"without report {plain:8.3f}s   with report {reported:8.3f}s   "
               f"ratio {reported / plain:.4f}")
         print(f"processor time {plain_cpu:8.3f}s   with report {reported_cpu:8.3f}s   "
