@@ -9,6 +9,7 @@
 #include "cli/parallel_batch.h"
 #include "cli/progress_line.h"
 #include "pipeline/page_source.h"
+#include "platform/console.h"
 #include "platform/glob.h"
 #include "platform/interrupt_cleanup.h"
 #include "platform/output_claims.h"
@@ -47,6 +48,14 @@ int32_t RunBatch(const std::vector<std::string>& words) {
     SetDefaultOptions(options);
     if (!ParseCommandLine(options, words)) return -2;
     LogMessage(options, "Enter the application...\n");
+    if (!options.report.empty()) {
+        std::string why;
+        if (!OpenReport(options.report, why)) {
+            std::fprintf(stderr, "[ERROR] Cannot write the report \"%s\": %s\n",
+                         options.report.c_str(), why.c_str());
+            return -2;
+        }
+    }
 
     std::string pattern = options.inputPath;
     if (DirectoryExists(pattern)) {

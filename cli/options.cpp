@@ -82,6 +82,8 @@ OptionTable BuildOptionTable(ToolOptions& o) {
         {"-sidecar", kOptionFlag, &o.sidecar, 0,
          "With -ocr, also write the recognized text to <output name>.txt, pages separated by "
          "form feeds"},
+        {"-report", kOptionText, &o.report, kPathCapacity,
+         "Append one JSON line per page to this file (JSON Lines), - for standard error"},
         {"-skip", kOptionFlag, &o.skip, 0, "Skip existing output files, don't overwrite it"},
         {"-v", kOptionFlag, &o.version, 0, "Print copyright and version info"},
         {"-h", kOptionFlag, &o.help, 0, "Print usage information"},

@@ -3,6 +3,8 @@
 #include <strings.h>
 
 #include "pipeline/page_files.h"
+#include "pipeline/page_report.h"
+#include "pipeline/page_step.h"
 #include "pipeline/process_file.h"
 #include "platform/clock.h"
 #include "platform/console.h"
@@ -19,6 +21,7 @@ PairPlan PlanPair(const ToolOptions& options, const FilePair& pair) {
     plan.output = pair.output;
     if (options.skip && PathExists(pair.output)) {
         ConsolePrintf("[skip] %s ==> %s\n", pair.input.c_str(), pair.output.c_str());
+        ReportSkippedPages(options, pair.input, pair.output);
         plan.state = PairPlan::State::kSkipped;
         return plan;
     }
@@ -28,6 +31,15 @@ PairPlan PlanPair(const ToolOptions& options, const FilePair& pair) {
         // Every numbered name is taken: refuse rather than overwrite.
         ConsolePrintf("[ERROR] No free output name next to \"%s\"; the file is not processed.\n",
                       pair.output.c_str());
+        ReportPage(PageReportHead{pair.input,
+                                  pair.output,
+                                  PageOperationName(options),
+                                  {},
+                                  {},
+                                  "failed",
+                                  "No free output name",
+                                  {}},
+                   PageFacts{});
         plan.state = PairPlan::State::kNoFreeName;
         return plan;
     }

@@ -52,6 +52,9 @@ class PdfWriter {
     // Adds `page` as the next page, with `text` (in the page's pixels) as its
     // invisible text layer when given; the image is not changed.
     bool AddPage(const RasterImage& page, const PageText* text = nullptr);
+    // Makes the next page this size in points instead of the size its pixels
+    // and resolution give (a page read from a PDF keeps its own size).
+    void SetNextPageSize(double widthPoints, double heightPoints);
     // Writes the document; at least one page is needed. The writer can be
     // opened again afterwards.
     bool Close();

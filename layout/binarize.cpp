@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "image/page_facts.h"
 #include "image/pixel_access.h"
 #include "image/raster_image.h"
 #include "platform/console.h"
@@ -25,6 +26,7 @@ void ConvertToMonochrome(RasterImage& image, bool adaptive) {
         const uint32_t tiffOption = image.GetCodecOption(kFormatTiff);
         const int32_t xDpi = image.GetXDpi(), yDpi = image.GetYDpi();
         ConsolePrintf("[Message] OptimalThreshold=%d\n", t);
+        RecordPageFact([&](PageFacts& f) { f.threshold = t; });
         image.Threshold(static_cast<uint8_t>(t));
         image.SetXDpi(xDpi);
         image.SetYDpi(yDpi);

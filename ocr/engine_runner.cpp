@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "image/page_facts.h"
 #include "ocr/language_data.h"
 #include "ocr/run_and_wait.h"
 #include "platform/clock.h"
@@ -131,6 +132,16 @@ int32_t RecognizePage(const std::string& inputPath, std::vector<OcrWord>& words,
 
 namespace {
 
+// The word count, and the mean confidence of the words that have one.
+void RecordWords(PageFacts& facts, const std::vector<OcrWord>& words) {
+    facts.words = static_cast<int64_t>(words.size());
+    double sum = 0;
+    int64_t rated = 0;
+    for (const OcrWord& w : words)
+        if (w.confidence >= 0) sum += w.confidence, ++rated;
+    if (rated > 0) facts.meanConfidence = sum / static_cast<double>(rated);
+}
+
 // OcrPage's work, with the engine's result (1 when it gave one) in
 // `recognized` and the lines and words in `text` when asked for.
 int32_t OcrPageWithText(const std::string& inputPath, const std::string& boxListPath,
@@ -139,6 +150,7 @@ int32_t OcrPageWithText(const std::string& inputPath, const std::string& boxList
     std::vector<OcrWord> words;
     const int32_t r = RecognizePage(inputPath, words, language, text);
     recognized = r;
+    if (r) RecordPageFact([&](PageFacts& f) { RecordWords(f, words); });
     if (words.empty()) return 0;
     if (!boxPicturePath.empty()) DrawBoxPicture(inputPath, boxPicturePath, words);
     std::FILE* f = std::fopen(boxListPath.c_str(), "ab");

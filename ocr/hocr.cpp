@@ -168,6 +168,7 @@ void CollectWord(const tinyxml2::XMLText* text, std::vector<OcrWord>& words,
         }
         break;
     }
+    if (const char* wconf = std::strstr(title, "x_wconf ")) word.confidence = std::atof(wconf + 8);
     if (collector) collector->Add(wordElement, box, lineElement, line, value);
     word.text = value;
     words.push_back(std::move(word));

@@ -17,9 +17,10 @@ namespace sheetmend::ocr {
 struct OcrWord {
     double left = 0;
     double right = 0;
-    double top = 0;     // the word's y0, or the top of its line
-    double bottom = 0;  // the word's y1, or the bottom of its line
-    std::string text;   // never empty
+    double top = 0;          // the word's y0, or the top of its line
+    double bottom = 0;       // the word's y1, or the bottom of its line
+    std::string text;        // never empty
+    double confidence = -1;  // the engine's x_wconf (0 to 100), -1 when it gave none
 };
 
 // The two box file forms BoxFilePath knows.

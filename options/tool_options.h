@@ -53,6 +53,7 @@ struct ToolOptions {
     int32_t straighten = 0;
     int32_t orient = 0;
     int32_t sidecar = 0;
+    std::string report;  // the per-page report's file, "-" for standard error; empty = none
 };
 
 // The defaults set before parsing: no threshold, no dithering, no long-line

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "image/formats.h"
+#include "image/page_facts.h"
 #include "image/raster_image.h"
 #include "pipeline/external_tools.h"
 #include "pipeline/image_files.h"
@@ -62,6 +63,7 @@ int32_t ApplyConversionOptions(const ToolOptions& options, RasterImage& image) {
             const int32_t xDpi = image.GetXDpi(), yDpi = image.GetYDpi();
             const uint32_t tiffOption = image.GetCodecOption(kFormatTiff);
             ConsolePrintf("[Message] OptimalThreshold=%d\n", level);
+            RecordPageFact([&](PageFacts& f) { f.threshold = level; });
             image.Threshold(static_cast<uint8_t>(level));
             image.SetXDpi(xDpi);
             image.SetYDpi(yDpi);
@@ -69,8 +71,10 @@ int32_t ApplyConversionOptions(const ToolOptions& options, RasterImage& image) {
         }
     }
 
-    if (options.threshold > 0 && options.threshold < 255 && image.GetBpp() > 1)
+    if (options.threshold > 0 && options.threshold < 255 && image.GetBpp() > 1) {
         image.Threshold(static_cast<uint8_t>(options.threshold));
+        RecordPageFact([&](PageFacts& f) { f.threshold = options.threshold; });
+    }
 
     if (options.dither >= 0 && options.dither <= 7 && image.GetBpp() > 1)
         image.Dither(options.dither);

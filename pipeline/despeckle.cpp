@@ -13,6 +13,8 @@
 #include <new>
 #include <vector>
 
+#include "image/page_facts.h"
+
 #include "pipeline/bit_rows.h"
 #include "pipeline/clean_page.h"
 
@@ -86,8 +88,10 @@ class SpeckleRemover {
                 }
             }
         }
-        if (IsSpeckle())
+        if (IsSpeckle()) {
+            ++removed;
             for (const ::sheetmend::Run& r : runs_) FillBits(Page(r.y), r.a, r.b, false);
+        }
     }
 
     bool IsSpeckle() const {
@@ -121,6 +125,9 @@ class SpeckleRemover {
     int32_t maxWidth_, maxHeight_;
     std::vector<::sheetmend::Run> runs_;
     int64_t count_ = 0;
+
+  public:
+    int64_t removed = 0;  // speckles erased
 };
 
 }  // namespace
@@ -139,7 +146,9 @@ void Despeckle(uint8_t* bits, int32_t width, int32_t height, int32_t speckleSize
     for (int32_t y = 0; y < height; ++y)
         FillBits(pending.data() + static_cast<size_t>(y) * rowBytes, width, rowBytes * 8 - 1,
                  false);
-    SpeckleRemover(bits, width, height, speckleSize, pending).Run();
+    SpeckleRemover remover(bits, width, height, speckleSize, pending);
+    remover.Run();
+    RecordPageFact([&](PageFacts& f) { f.specks = remover.removed; });
 }
 
 }  // namespace sheetmend

@@ -71,7 +71,11 @@ bool PageSink::Open(const std::string& outputPath, uint32_t code, int32_t pageCo
 }
 
 bool PageSink::Add(RasterImage& page, int32_t pageNumber, const PageText* text) {
+    const double width = nextWidth_, height = nextHeight_;
+    nextWidth_ = nextHeight_ = 0;
+    const bool sized = width > 0 && height > 0;
     if (pdf_) {
+        if (sized) pdf_->SetNextPageSize(width, height);
         if (!pdf_->AddPage(page, text)) return Fail(outputPath_, pdf_->GetLastError());
     } else if (tiff_) {
         if (!tiffFile_) return Fail(outputPath_, "the TIFF file was given up");
@@ -92,11 +96,13 @@ bool PageSink::Add(RasterImage& page, int32_t pageNumber, const PageText* text) 
         // Page 1's name was made free by the batch; later pages are made
         // free here, the same way, so no file is ever overwritten.
         if (pageNumber > 1 && !ClaimFreeName(path)) return Fail(path, "no free name for the page");
-        if (code_ == kFormatPdf && text) {
+        if (code_ == kFormatPdf && (text || sized)) {
             // A page with a text layer is written by the document writer,
             // which alone lays text over the image.
             PdfWriter writer;
-            if (!writer.Open(path.c_str()) || !writer.AddPage(page, text) || !writer.Close()) {
+            const bool opened = writer.Open(path.c_str());
+            if (opened && sized) writer.SetNextPageSize(width, height);
+            if (!opened || !writer.AddPage(page, text) || !writer.Close()) {
                 ReleaseClaim(path);
                 return Fail(path, writer.GetLastError());
             }

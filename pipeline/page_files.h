@@ -47,6 +47,11 @@ class PageSink {
     // `pageNumber` (from 1), a PDF page with `text` as its invisible text
     // layer when given. False, with lastError, when it was not written.
     bool Add(RasterImage& page, int32_t pageNumber, const PageText* text = nullptr);
+    // Makes the next PDF page this size in points (a page read from a PDF).
+    void SetNextPageSize(double widthPoints, double heightPoints) {
+        nextWidth_ = widthPoints;
+        nextHeight_ = heightPoints;
+    }
     // Finishes the document. True when every page given was written and the
     // document (if any page was) is in place.
     bool Close();
@@ -63,6 +68,7 @@ class PageSink {
     uint32_t code_ = 0;
     int32_t pageCount_ = 0;
     int32_t written_ = 0;
+    double nextWidth_ = 0, nextHeight_ = 0;
     bool failed_ = false;
     std::unique_ptr<PdfWriter> pdf_;
     std::unique_ptr<TiffImage> tiff_;

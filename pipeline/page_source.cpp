@@ -86,6 +86,10 @@ bool PageSource::Load(int32_t index, RasterImage& page, bool* rendered) const {
     return true;
 }
 
+bool PageSource::PageSizePoints(int32_t index, double* width, double* height) const {
+    return pdf_ && pdf_->PageSizePoints(index, width, height);
+}
+
 int32_t CountInputPages(const std::string& path, int32_t* totalPages) {
     PageSource source;
     const bool opened = source.Open(path);

@@ -56,6 +56,9 @@ class PageSource {
     // no pages of its own).
     void KeepFirstPageOnly() { count_ = count_ > 1 ? 1 : count_; }
 
+    // The size in points of page `index` of a PDF; false for other inputs.
+    bool PageSizePoints(int32_t index, double* width, double* height) const;
+
     const std::string& Error() const { return error_; }
 
   private:

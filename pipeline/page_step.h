@@ -16,9 +16,9 @@ class PageSource;
 
 // What became of one page.
 enum class PageOutcome {
-    kWrite,   // the page holds the result, to be written
-    kDone,    // the page was dealt with and has nothing (more) to write
-    kFailed,  // the operation failed on this page (it said why)
+    kWrite,           // the page holds the result, to be written
+    kDone,            // the page was dealt with and has nothing (more) to write
+    kFailed,          // the operation failed on this page (it said why)
     kWriteAndFailed,  // written as it is, but the operation failed on it (it said why)
 };
 
@@ -37,6 +37,7 @@ struct PageInput {
     bool several;   // the input has several pages
     RasterImage page;
     bool loadFailed = false;
+    uint32_t loadedWidth = 0, loadedHeight = 0;  // the page as read
 
     // Loads the page, reporting a failure as `report` says (or, on an input
     // of several pages, as "Failed to load page k").
@@ -44,6 +45,8 @@ struct PageInput {
 };
 
 struct PageStep {
+    // The operation's name in the per-page report.
+    std::string name;
     // The checks of the file names before any page is read, with the
     // operation's own messages; empty when there are none.
     std::function<bool(const std::string& inputPath)> checkNames;
@@ -64,6 +67,9 @@ struct PageStep {
 // The step of the operation the options select; its `run` is empty when
 // no operation is selected.
 PageStep SelectPageStep(ToolOptions& options, const std::string& outputPath);
+
+// The name of the operation the options select ("" when none).
+std::string PageOperationName(const ToolOptions& options);
 
 // The conversion's own checks of the input and output names.
 bool CheckConversionNames(const std::string& inputPath, const std::string& outputPath);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "image/formats.h"
+#include "image/page_facts.h"
 #include "image/safe_file.h"
 #include "image/streams.h"
 #include "layout/layout_report.h"
@@ -34,6 +35,9 @@ bool PageInput::Load(LoadReport report) {
     bool rendered = false;
     if (several || report == LoadReport::kFailedToLoad || source.IsPdf()) {
         if (source.Load(index, page, &rendered)) {
+            RecordLoadedPage(page);
+            loadedWidth = page.GetWidth();
+            loadedHeight = page.GetHeight();
             if (rendered)
                 ConsolePrintf(
                     "[Message] Page %d of \"%s\" is not one scanned image: rendered at %d dpi.\n",
@@ -49,6 +53,7 @@ bool PageInput::Load(LoadReport report) {
         if (source.IsPdf() && !source.Error().empty())
             ConsoleErrorf("[ERROR] \"%s\": %s\n", path.c_str(), source.Error().c_str());
     } else if (LoadImageFile(path, page)) {
+        RecordLoadedPage(page);
         return true;
     }
     loadFailed = true;
@@ -114,8 +119,17 @@ std::string CleanedCopyForOcr(ToolOptions& options, PageInput& in) {
     return cleaned;
 }
 
+// For the report: the facts of a page that goes to a program as the file
+// itself, read without a word on the console (a page that cannot be read
+// leaves them out).
+void RecordWholeFilePage(const PageInput& in) {
+    RasterImage page;
+    if (CurrentPageFacts() && in.source.Load(in.index, page)) RecordLoadedPage(page);
+}
+
 PageOutcome OcrStep(ToolOptions& options, PageInput& in, const std::string& outputPath) {
     if (in.source.WholeFile()) {
+        RecordWholeFilePage(in);
         // The engine reads the file itself, or the cleaned copy when asked for.
         std::string file = in.source.Path();
         if (options.deskew || options.despeckle) {
@@ -143,8 +157,8 @@ PageOutcome OcrStep(ToolOptions& options, PageInput& in, const std::string& outp
 // BMP, PNM), so an unchanged page of one need not be copied for it.
 bool EngineReadsFile(const std::string& path) {
     const uint32_t code = ImageTypeFromContent(path.c_str());
-    return code == kFormatPng || code == kFormatJpeg || code == kFormatTiff ||
-           code == kFormatBmp || code == kFormatPnm;
+    return code == kFormatPng || code == kFormatJpeg || code == kFormatTiff || code == kFormatBmp ||
+           code == kFormatPnm;
 }
 
 // "-ocr" for a searchable PDF (or a sidecar text): the engine runs once on
@@ -181,14 +195,14 @@ bool WriteSidecar(const std::string& outputPath, const std::vector<std::string>&
     std::string all;
     for (size_t i = 0; i < pageTexts.size(); ++i) all += (i ? "\f" : "") + pageTexts[i];
     SafeWriteOutcome outcome;
-    const bool ok = ClaimFreeName(path) &&
-                    WriteFileSafely(
-                        path.c_str(),
-                        [&](ByteStream* out) {
-                            return out->Write(all.data(), 1, all.size()) == all.size() &&
-                                   out->Flush();
-                        },
-                        outcome);
+    const bool ok =
+        ClaimFreeName(path) && WriteFileSafely(
+                                   path.c_str(),
+                                   [&](ByteStream* out) {
+                                       return out->Write(all.data(), 1, all.size()) == all.size() &&
+                                              out->Flush();
+                                   },
+                                   outcome);
     if (!ok) {
         ReleaseClaim(path);
         ConsoleErrorf("[ERROR] Failed to save \"%s\": %s\n", path.c_str(),
@@ -217,6 +231,15 @@ PageOutcome CleanStep(const ToolOptions& options, PageInput& in) {
     return PageOutcome::kWrite;
 }
 
+// The blocks as the report gives them: type names and boxes whose right
+// and bottom edges lie just past the block.
+std::vector<PageBlock> ReportedBlocks(const std::vector<LayoutBlock>& blocks) {
+    std::vector<PageBlock> out;
+    for (const LayoutBlock& b : blocks)
+        out.push_back(PageBlock{BlockTypeLabel(b.type), {b.x0, b.y0, b.x1 + 1, b.y1 + 1}});
+    return out;
+}
+
 PageOutcome LayoutStep(PageInput& in, uint32_t outputCode, bool adaptive) {
     if (!in.Load(LoadReport::kFailedToLoad)) return PageOutcome::kFailed;
     std::vector<LayoutBlock> blocks;
@@ -230,6 +253,7 @@ PageOutcome LayoutStep(PageInput& in, uint32_t outputCode, bool adaptive) {
         }
         blocks = ReportLayout(*bitmap);
     }
+    RecordPageFact([&](PageFacts& f) { f.blocks = ReportedBlocks(blocks); });
     // A file of one page without blocks gets no picture; a page of several
     // is still written (unmarked, in colour), so that page k stays page k.
     if (blocks.empty() && !in.several) return PageOutcome::kDone;
@@ -241,6 +265,7 @@ PageOutcome LayoutStep(PageInput& in, uint32_t outputCode, bool adaptive) {
 PageOutcome BorderStep(const ToolOptions& options, PageInput& in, const std::string& outputPath) {
     // A file of one image goes to the converter as it is, and the converter
     // writes the output itself.
+    if (in.source.WholeFile()) RecordWholeFilePage(in);
     if (in.source.WholeFile())
         return RemoveBorders(options, in.source.Path(), outputPath) ? PageOutcome::kDone
                                                                     : PageOutcome::kFailed;
@@ -273,6 +298,7 @@ PageStep SelectPageStep(ToolOptions& options, const std::string& outputPath) {
     const std::string output = outputPath;
     PageStep step;
     if (options.ocr && (options.sidecar || code == kFormatPdf)) {
+        step.name = "ocr";
         auto text = std::make_shared<PageText>();
         auto texts = std::make_shared<std::vector<std::string>>();
         const bool pdf = code == kFormatPdf;
@@ -285,12 +311,15 @@ PageStep SelectPageStep(ToolOptions& options, const std::string& outputPath) {
         };
         if (options.sidecar) step.finish = [output, texts] { return WriteSidecar(output, *texts); };
     } else if (options.ocr) {
+        step.name = "ocr";
         step.writesPages = false;
         step.run = [&options, output](PageInput& in) { return OcrStep(options, in, output); };
     } else if (options.deskew2 || options.despeckle2) {
+        step.name = "clean";
         step.alwaysFails = true;
         step.run = [&options](PageInput& in) { return CleanStep(options, in); };
     } else if (options.layout) {
+        step.name = "layout";
         step.run = [&options, code](PageInput& in) {
             return LayoutStep(in, code, options.adaptive != 0);
         };
@@ -299,8 +328,10 @@ PageStep SelectPageStep(ToolOptions& options, const std::string& outputPath) {
             return true;
         };
     } else if (options.removeborder) {
+        step.name = "removeborder";
         step.run = [&options, output](PageInput& in) { return BorderStep(options, in, output); };
     } else if (options.trimmargin) {
+        step.name = "trimmargin";
         const ColorRef colour = TrimColorFromText(options.trimcolor);
         step.run = [&options, colour, code](PageInput& in) {
             if (!in.Load(LoadReport::kExplained)) return PageOutcome::kFailed;
@@ -315,6 +346,7 @@ PageStep SelectPageStep(ToolOptions& options, const std::string& outputPath) {
             return false;
         };
     } else if (options.boxobjects || options.removelongline >= 0 || options.removeshortline > 0) {
+        step.name = "removelines";
         step.run = [&options](PageInput& in) {
             if (!in.Load(LoadReport::kFailedToLoad)) return PageOutcome::kFailed;
             RasterImage work;
@@ -329,6 +361,7 @@ PageStep SelectPageStep(ToolOptions& options, const std::string& outputPath) {
             return !input.empty() && !output.empty() && KnownFormats(input, output);
         };
     } else if (HasConversionOptions(options)) {
+        step.name = "convert";
         step.checkNames = [output](const std::string& input) {
             return CheckConversionNames(input, output);
         };
@@ -339,6 +372,11 @@ PageStep SelectPageStep(ToolOptions& options, const std::string& outputPath) {
         };
     }
     return step;
+}
+
+std::string PageOperationName(const ToolOptions& options) {
+    ToolOptions own = options;  // the step is only named, never run
+    return SelectPageStep(own, "").name;
 }
 
 }  // namespace sheetmend

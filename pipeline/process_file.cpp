@@ -5,7 +5,9 @@
 #include <cstdlib>
 
 #include "pipeline/orient.h"
+#include "pipeline/page_report.h"
 #include "pipeline/page_source.h"
+#include "pipeline/page_step.h"
 #include "pipeline/process_pages.h"
 #include "platform/console.h"
 
@@ -40,6 +42,15 @@ int32_t ProcessFile(ToolOptions& options, const std::string& inputPath,
     if (!source.Open(inputPath)) {
         ConsolePrintf("[ERROR] Cannot open \"%s\": %s\n", inputPath.c_str(),
                       source.Error().c_str());
+        ReportPage(PageReportHead{inputPath,
+                                  outputPath,
+                                  PageOperationName(options),
+                                  {},
+                                  {},
+                                  "failed",
+                                  "Cannot open: " + source.Error(),
+                                  {}},
+                   PageFacts{});
         return 0;
     }
     ReportOrientationUnavailable(options, inputPath);

@@ -16,6 +16,7 @@
 #include <numeric>
 
 #include "image/formats.h"
+#include "image/page_facts.h"
 #include "image/pixel_access.h"
 #include "image/raster_image.h"
 #include "layout/binarize.h"
@@ -211,6 +212,7 @@ bool RemoveLinesFromPage(RasterImage& page, const std::string& inputName, bool b
         }
     };
 
+    int64_t removed = 0;
     for (size_t k = 0; k < objects.Count(); ++k) {
         // Three draws per object whether its colour is used or not, so every
         // object's colour depends only on its place in the list.
@@ -233,6 +235,7 @@ bool RemoveLinesFromPage(RasterImage& page, const std::string& inputName, bool b
         else
             erase = false;
 
+        removed += erase;
         if (erase || boxObjects) {
             const RgbQuad paint = erase ? white : colour;
             // Boxing always works on 24 bits; erasing a palette page takes the
@@ -247,6 +250,7 @@ bool RemoveLinesFromPage(RasterImage& page, const std::string& inputName, bool b
             for (int32_t y = r.top; y <= r.bottom; ++y) PaintPixel24(work, r.right, y, red);
         }
     }
+    RecordPageFact([&](PageFacts& f) { f.lines = removed; });
     return true;
 }
 

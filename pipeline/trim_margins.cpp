@@ -5,11 +5,13 @@
 // page keeps its colours and its resolution.
 #include "pipeline/trim_margins.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdio>
 #include <vector>
 
+#include "image/page_facts.h"
 #include "image/pixel_access.h"
 #include "pipeline/image_files.h"
 #include "platform/console.h"
@@ -86,6 +88,15 @@ MarginEdges ScanBitonal(const RasterImage& image, ColorRef colour, MarginLimits 
     return Scan(width, height, limits, rowCount, columnCount);
 }
 
+// The box Crop keeps of the edges: up to, not including, the right and
+// bottom edges, within the page.
+PageBox CroppedBox(const MarginEdges& e, int32_t width, int32_t height) {
+    auto clamp = [](int32_t v, int32_t hi) { return v < 0 ? 0 : (v > hi ? hi : v); };
+    const int32_t x0 = clamp(e.left, width), x1 = clamp(e.right, width);
+    const int32_t y0 = clamp(e.top, height), y1 = clamp(e.bottom, height);
+    return PageBox{std::min(x0, x1), std::min(y0, y1), std::max(x0, x1), std::max(y0, y1)};
+}
+
 }  // namespace
 
 MarginLimits MarginLimitsFor(double fuzz, uint32_t width, uint32_t height) {
@@ -136,6 +147,7 @@ bool LocateBorderAndCrop(const ToolOptions& options, RasterImage& image, RasterI
         const int32_t level = image.OptimalThreshold(0, nullptr, nullptr);
         if (level > 0) {
             ConsolePrintf("[Message] OptimalThreshold=%d\n", level);
+            RecordPageFact([&](PageFacts& f) { f.threshold = level; });
             image.Threshold(static_cast<uint8_t>(level));
         }
         if (image.GetBpp() > 1) image.DecreaseBpp(1, false, nullptr, 0);
@@ -156,6 +168,10 @@ bool LocateBorderAndCrop(const ToolOptions& options, RasterImage& image, RasterI
     }
 
     const bool cropped = page.Crop(e.left, e.top, e.right, e.bottom, &result);
+    RecordPageFact([&](PageFacts& f) {
+        f.border = PageBox{e.left, e.top, e.right + 1, e.bottom + 1};
+    });
+    if (cropped) RecordPageFact([&](PageFacts& f) { f.crop = CroppedBox(e, width, height); });
     if (cropped) {
         if (xDpi >= 1 && xDpi <= 9999) result.SetXDpi(xDpi);
         if (yDpi >= 1 && yDpi <= 9999) result.SetYDpi(yDpi);

@@ -255,6 +255,7 @@ struct PdfWriter::Document {
     Handle ImageStream(uint32_t width, uint32_t height, const CodedImage& coded);
     void AddPage(const RasterImage& page, const CodedImage& coded, const Span* alpha,
                  const PageText* pageText);
+    double nextWidth = 0, nextHeight = 0;  // the next page's size in points, when set
     bool Write(ByteStream* out, std::string& error);
 };
 
@@ -393,8 +394,10 @@ void PdfWriter::Document::AddPage(const RasterImage& page, const CodedImage& cod
         image.getDict().replaceKey("/SMask", ImageStream(width, height, mask));
     }
     // The dpi are always positive (an image never holds less than 1).
-    const double w = width * 72.0 / page.GetXDpi();
-    const double h = height * 72.0 / page.GetYDpi();
+    const bool sized = nextWidth > 0 && nextHeight > 0;
+    const double w = sized ? nextWidth : width * 72.0 / page.GetXDpi();
+    const double h = sized ? nextHeight : height * 72.0 / page.GetYDpi();
+    nextWidth = nextHeight = 0;
     const std::string ws = QUtil::double_to_string(w, 4);
     const std::string hs = QUtil::double_to_string(h, 4);
     const std::string words =
@@ -501,6 +504,12 @@ bool PdfWriter::Open(const char* fileName) {
     doc_->stream = nullptr;
     doc_->fileName = fileName;
     return true;
+}
+
+void PdfWriter::SetNextPageSize(double widthPoints, double heightPoints) {
+    if (!doc_) return;
+    doc_->nextWidth = widthPoints;
+    doc_->nextHeight = heightPoints;
 }
 
 bool PdfWriter::AddPage(const RasterImage& page, const PageText* text) {

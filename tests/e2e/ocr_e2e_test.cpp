@@ -206,11 +206,12 @@ TEST_F(Ocr, AdapterWritesLinesAndWordsWithEscapedText) {
         0);
     const std::string html = ReadText(dir.File("base.html"));
     static const std::regex word(
-        R"re(<span class="ocr_word" title="bbox (\d+) (\d+) (\d+) (\d+)">\s*<span>([^<]*)</span>\s*</span>)re");
+        R"re(<span class="ocr_word" title="bbox (\d+) (\d+) (\d+) (\d+); x_wconf (\d+)">\s*<span>([^<]*)</span>\s*</span>)re");
     std::vector<std::string> texts;
     for (auto it = std::sregex_iterator(html.begin(), html.end(), word);
          it != std::sregex_iterator(); ++it) {
-        texts.push_back((*it)[5]);
+        texts.push_back((*it)[6]);
+        EXPECT_LE(std::stoi((*it)[5]), 100);
         EXPECT_LT(std::stoi((*it)[1]), std::stoi((*it)[3]));
         EXPECT_LT(std::stoi((*it)[2]), std::stoi((*it)[4]));
     }
@@ -335,6 +336,28 @@ TEST_F(Ocr, BrokenOrMissingResultsAreReportedAndTheBatchGoesOn) {
     EXPECT_EQ(ReadText(bin + "/kept"), "kept\n");
     EXPECT_EQ(TimingLines(r.out), 2);
     EXPECT_EQ(BoxFiles(), "");
+}
+
+TEST_F(Ocr, TheReportCountsTheWordsAndAveragesTheirConfidence) {
+    const std::string bin = LayOutBinary();
+    WriteScript(bin + "/ocr.exe", kStandInEngine);
+    const std::string hocr =
+        "<html><body><div class='ocr_page' title='bbox 0 0 300 200'>"
+        "<span class='ocr_line' title='bbox 10 20 290 60'>"
+        "<span class='ocr_word' title='bbox 10 20 80 60; x_wconf 90'><span>One</span></span>"
+        "<span class='ocr_word' title='bbox 90 20 160 60; x_wconf 73'><span>two</span></span>"
+        "</span></div></body></html>";
+    WriteFileBytes(bin + "/hocr", std::vector<uint8_t>(hocr.begin(), hocr.end()));
+    SaveWhitePage("page.png", 300, 200);
+    const ProgramResult r = RunIn(bin, {"-ocr", "-report", "r.jsonl", "page.png", "out.png"});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    std::string fields;
+    RunShell("cd '" + dir.path() +
+                 "' && python3 -c 'import json; d = json.loads(open(\"r.jsonl\")" +
+                 ".read()); print(d[\"operation\"], d[\"words\"], d[\"mean_confidence\"], " +
+                 "d[\"width\"], d[\"height\"])'",
+             &fields);
+    EXPECT_EQ(fields, "ocr 2 81.5 300 200\n");
 }
 
 TEST_F(Ocr, DeskewHandsTheEngineAOneBitPageForTheWholeBatch) {

@@ -171,15 +171,16 @@ TEST_F(Pdf, AnUnwritableFolderLeavesNoFileAndPrintsTheReason) {
     EXPECT_NE(lstat(target.c_str(), &st), 0);
 }
 
-TEST_F(Pdf, PdfIsWrittenButNeverRead) {
+TEST_F(Pdf, AHeaderWithoutADocumentIsRefusedByName) {
     ASSERT_TRUE(
         WriteFileBytes(dir.File("doc.pdf"), {'%', 'P', 'D', 'F', '-', '1', '.', '4', '\n'}));
     ProgramResult r = Run({"-flip", "doc.pdf", "page.png"});
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(
-        r.out.find("[ERROR] \"" + dir.File("doc.pdf") + "\" is not a valid input image file.\n"),
+        r.out.find("[ERROR] Cannot open \"" + dir.File("doc.pdf") + "\": damaged beyond repair"),
         std::string::npos)
         << r.out;
+    EXPECT_FALSE(Exists(dir.File("page.png")));
 }
 
 }  // namespace

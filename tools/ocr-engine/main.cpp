@@ -94,6 +94,14 @@ std::string BoxOfTitle(const char* title) {
     return end ? std::string(bbox, static_cast<size_t>(end - bbox)) : std::string(bbox);
 }
 
+// The "; x_wconf 96" part of a word's title, or "" when it has none.
+std::string ConfidenceOfTitle(const char* title) {
+    const char* wconf = title ? std::strstr(title, "x_wconf ") : nullptr;
+    if (!wconf) return "";
+    const char* end = std::strchr(wconf, ';');
+    return "; " + (end ? std::string(wconf, static_cast<size_t>(end - wconf)) : std::string(wconf));
+}
+
 // All text below a node, in document order.
 void CollectText(const XMLNode* node, std::string& text) {
     for (const XMLNode* c = node->FirstChild(); c; c = c->NextSibling()) {
@@ -142,7 +150,9 @@ class Rewriter {
         if (text.find_first_not_of(" \t\r\n") == std::string::npos) return;
         XMLElement* w = out_.NewElement("span");
         w->SetAttribute("class", "ocr_word");
-        w->SetAttribute("title", BoxOfTitle(word->Attribute("title")).c_str());
+        w->SetAttribute("title", (BoxOfTitle(word->Attribute("title")) +
+                                  ConfidenceOfTitle(word->Attribute("title")))
+                                     .c_str());
         XMLElement* inner = out_.NewElement("span");
         inner->SetText(text.c_str());
         w->InsertEndChild(inner);
