@@ -276,6 +276,129 @@ bool OneLinePerIndex(uint32_t count, uint32_t otherCount, Along along, std::vect
     return true;
 }
 
+// The length of the run of table entries from n on (before end) that step
+// by `step` (+1 or -1) and stay within 0 .. limit - 1.
+uint32_t RunLength(const std::vector<int64_t>& at, uint32_t n, uint32_t end, int64_t step,
+                   int64_t limit) {
+    uint32_t e = n + 1;
+    while (e < end && at[e] == at[e - 1] + step && at[e] >= 0 && at[e] < limit) ++e;
+    return e - n;
+}
+
+// The direction in which the table runs on from n: -1 when the next entry
+// is one less, else +1.
+int64_t StepAt(const std::vector<int64_t>& at, uint32_t n) {
+    return n + 1 < at.size() && at[n + 1] == at[n] - 1 ? -1 : 1;
+}
+
+// A quarter turn of a 1-bit image by tables: destination row y reads source
+// column byRow[y], destination column x reads source row byCol[x]; reads
+// from outside the source give the `outside` bit. Up to eight destination
+// rows that read neighbouring source columns go together: for every
+// destination byte, the eight source rows' bytes at those columns are
+// transposed in one word. The destination starts zeroed; bits past the
+// tables stay zero.
+void TurnBitsByTables(const RasterImage& src, RasterImage& out, const std::vector<int64_t>& byRow,
+                      const std::vector<int64_t>& byCol, uint8_t outside) {
+    const auto rows = static_cast<uint32_t>(byRow.size());
+    const auto cols = static_cast<uint32_t>(byCol.size());
+    const uint32_t W = src.GetWidth();
+    const int64_t H = src.GetHeight();
+    const uint32_t destBytes = (cols + 7) / 8;
+    std::vector<const uint8_t*> sourceRows(cols);
+    for (uint32_t x = 0; x < cols; ++x)
+        sourceRows[x] =
+            byCol[x] >= 0 && byCol[x] < H ? src.RowPtr(static_cast<uint32_t>(byCol[x])) : nullptr;
+    const uint8_t outsideByte = outside ? 0xFF : 0x00;
+    struct Group {
+        uint32_t y, count;
+        int64_t step, start;  // bit m of the window (from the top) is column start + m
+    };
+    std::vector<Group> groups;
+    for (uint32_t y = 0; y < rows;) {
+        if (byRow[y] < 0 || byRow[y] >= static_cast<int64_t>(W)) {
+            if (outside)
+                for (uint32_t x = 0; x < cols; ++x) px::SetBit(out.RowPtr(y), x, 1);
+            ++y;
+            continue;
+        }
+        const int64_t step = StepAt(byRow, y);
+        const uint32_t count = std::min(8u, RunLength(byRow, y, rows, step, W));
+        groups.push_back(Group{y, count, step, step > 0 ? byRow[y] : byRow[y] - 7});
+        y += count;
+    }
+    // Bands of destination bytes, so the source rows a band reads stay in
+    // the cache while every group of destination rows passes over them.
+    constexpr uint32_t kBandBytes = 32;
+    for (uint32_t band = 0; band < destBytes; band += kBandBytes) {
+        const uint32_t bandEnd = std::min(destBytes, band + kBandBytes);
+        for (const Group& group : groups) {
+            for (uint32_t g = band; g < bandEnd; ++g) {
+                uint64_t block = 0;
+                for (uint32_t k = 0; k < 8; ++k) {
+                    const uint32_t x = 8 * g + k;
+                    if (x >= cols) break;
+                    const uint8_t b =
+                        sourceRows[x] ? BitWindow(sourceRows[x], group.start, W) : outsideByte;
+                    block |= static_cast<uint64_t>(b) << (8 * (7 - k));
+                }
+                if (!block) continue;
+                const uint64_t t = Transpose8x8(block);
+                for (uint32_t m = 0; m < group.count; ++m) {
+                    // Destination row y + m reads window bit m (ascending) or 7 - m.
+                    const uint32_t bit = group.step > 0 ? m : 7 - m;
+                    out.RowPtr(group.y + m)[g] = static_cast<uint8_t>(t >> (8 * (7 - bit)));
+                }
+            }
+        }
+    }
+}
+
+// A half or whole turn of a 1-bit image by tables: destination row y is
+// source row byRow[y] read along byCol. Runs of columns that step by one
+// through the source are copied as bit spans (from the row reversed for a
+// descending run); the few columns outside the runs are read one by one.
+void CopyBitsByTables(const RasterImage& src, RasterImage& out, const std::vector<int64_t>& byRow,
+                      const std::vector<int64_t>& byCol, uint8_t outside) {
+    const auto rows = static_cast<uint32_t>(byRow.size());
+    const auto cols = static_cast<uint32_t>(byCol.size());
+    const uint32_t W = src.GetWidth();
+    const uint32_t used = px::UsedRowBytes(W, 1);
+    std::vector<uint8_t> reversed(used + 1), span(cols / 8 + 2);
+    for (uint32_t y = 0; y < rows; ++y) {
+        uint8_t* d = out.RowPtr(y);
+        if (byRow[y] < 0 || byRow[y] >= static_cast<int64_t>(src.GetHeight())) {
+            if (outside)
+                for (uint32_t x = 0; x < cols; ++x) px::SetBit(d, x, 1);
+            continue;
+        }
+        const uint8_t* s = src.RowPtr(static_cast<uint32_t>(byRow[y]));
+        bool reversedReady = false;
+        for (uint32_t x = 0; x < cols;) {
+            if (byCol[x] < 0 || byCol[x] >= static_cast<int64_t>(W)) {
+                if (outside) px::SetBit(d, x, 1);
+                ++x;
+                continue;
+            }
+            const int64_t step = StepAt(byCol, x);
+            const uint32_t count = RunLength(byCol, x, cols, step, W);
+            const auto first = static_cast<uint64_t>(byCol[x]);
+            if (step > 0) {
+                CopyBitSpan(span.data(), s, first, count);
+            } else {
+                if (!reversedReady) {
+                    for (uint32_t i = 0; i < used; ++i) reversed[i] = ReverseByte(s[used - 1 - i]);
+                    reversedReady = true;
+                }
+                // Source column c sits at bit 8 * used - 1 - c of the reversed row.
+                CopyBitSpan(span.data(), reversed.data(), 8ull * used - 1 - first, count);
+            }
+            OrBitsAt(d, x, span.data(), count);
+            x += count;
+        }
+    }
+}
+
 // A 1-bit rotation whose source column depends on the destination row alone
 // and whose source row depends on the destination column alone (a quarter
 // turn), or the source column on the destination column alone and the
@@ -286,130 +409,24 @@ bool OneLinePerIndex(uint32_t count, uint32_t otherCount, Along along, std::vect
 bool TurnBitonalExactly(const RasterImage& src, RasterImage& out, const RotationFrame& f) {
     const uint32_t rows = f.rows, cols = f.cols;
     if (rows == 0 || cols == 0) return true;
-    const uint32_t W = src.GetWidth();
-    const int64_t H = src.GetHeight();
     const uint8_t outside = src.GetPixelIndex(-1, -1) & 1;
     std::vector<int64_t> byRow, byCol;
-    const bool quarter =
-        OneLinePerIndex(
-            rows, cols, [&](uint32_t y, uint32_t x) { return f.SourceX(x, y); }, byRow) &&
-        OneLinePerIndex(
-            cols, rows, [&](uint32_t x, uint32_t y) { return f.SourceY(x, y); }, byCol);
-    const bool straight =
-        !quarter &&
-        OneLinePerIndex(
-            rows, cols, [&](uint32_t y, uint32_t x) { return f.SourceY(x, y); }, byRow) &&
-        OneLinePerIndex(
-            cols, rows, [&](uint32_t x, uint32_t y) { return f.SourceX(x, y); }, byCol);
-    if (!quarter && !straight) return false;
-
-    auto insideX = [W](int64_t v) { return v >= 0 && v < static_cast<int64_t>(W); };
-    auto insideY = [H](int64_t v) { return v >= 0 && v < H; };
-    // The length of the run from `n` on in which the table steps by `step`
-    // (+1 or -1) and stays inside, at most `limit` long.
-    auto run = [](const std::vector<int64_t>& at, uint32_t n, uint32_t end, int64_t step,
-                  auto inside) {
-        uint32_t e = n + 1;
-        while (e < end && at[e] == at[e - 1] + step && inside(at[e])) ++e;
-        return e - n;
+    auto sourceX = [&](uint32_t x, uint32_t y) { return f.SourceX(x, y); };
+    auto sourceY = [&](uint32_t x, uint32_t y) { return f.SourceY(x, y); };
+    auto swapped = [](auto along) {
+        return [along](uint32_t n, uint32_t m) { return along(m, n); };
     };
-
-    if (quarter) {
-        // Destination row y reads source column byRow[y]; destination
-        // column x reads source row byCol[x]. Up to eight destination rows
-        // that read neighbouring source columns go together: for every
-        // destination byte, the eight source rows' bytes at those columns
-        // are transposed in one word.
-        const uint32_t destBytes = (cols + 7) / 8;
-        std::vector<const uint8_t*> sourceRows(cols);
-        for (uint32_t x = 0; x < cols; ++x)
-            sourceRows[x] =
-                insideY(byCol[x]) ? src.RowPtr(static_cast<uint32_t>(byCol[x])) : nullptr;
-        const uint8_t outsideByte = outside ? 0xFF : 0x00;
-        struct Group {
-            uint32_t y, count;
-            int64_t step, start;  // bit m of the window (from the top) is column start + m
-        };
-        std::vector<Group> groups;
-        for (uint32_t y = 0; y < rows;) {
-            if (!insideX(byRow[y])) {
-                if (outside)
-                    for (uint32_t x = 0; x < cols; ++x) px::SetBit(out.RowPtr(y), x, 1);
-                ++y;
-                continue;
-            }
-            const int64_t step = y + 1 < rows && byRow[y + 1] == byRow[y] - 1 ? -1 : 1;
-            const uint32_t count = std::min(8u, run(byRow, y, rows, step, insideX));
-            groups.push_back(Group{y, count, step, step > 0 ? byRow[y] : byRow[y] - 7});
-            y += count;
-        }
-        // Bands of destination bytes, so the source rows a band reads stay in
-        // the cache while every group of destination rows passes over them.
-        constexpr uint32_t kBandBytes = 32;
-        for (uint32_t band = 0; band < destBytes; band += kBandBytes) {
-            const uint32_t bandEnd = std::min(destBytes, band + kBandBytes);
-            for (const Group& group : groups) {
-                for (uint32_t g = band; g < bandEnd; ++g) {
-                    uint64_t block = 0;
-                    for (uint32_t k = 0; k < 8; ++k) {
-                        const uint32_t x = 8 * g + k;
-                        if (x >= cols) break;
-                        const uint8_t b =
-                            sourceRows[x] ? BitWindow(sourceRows[x], group.start, W) : outsideByte;
-                        block |= static_cast<uint64_t>(b) << (8 * (7 - k));
-                    }
-                    if (!block) continue;
-                    const uint64_t t = Transpose8x8(block);
-                    for (uint32_t m = 0; m < group.count; ++m) {
-                        // Destination row y + m reads window bit m (ascending) or 7 - m.
-                        const uint32_t bit = group.step > 0 ? m : 7 - m;
-                        out.RowPtr(group.y + m)[g] = static_cast<uint8_t>(t >> (8 * (7 - bit)));
-                    }
-                }
-            }
-        }
-    } else {
-        // Destination row y is source row byRow[y] read along byCol. Runs of
-        // the columns that step by one through the source are copied as bit
-        // spans (from the row reversed for a descending run); the few
-        // columns outside the runs are read one by one.
-        const uint32_t used = px::UsedRowBytes(W, 1);
-        std::vector<uint8_t> reversed(used + 1), span(cols / 8 + 2);
-        for (uint32_t y = 0; y < rows; ++y) {
-            uint8_t* d = out.RowPtr(y);
-            if (!insideY(byRow[y])) {
-                if (outside)
-                    for (uint32_t x = 0; x < cols; ++x) px::SetBit(d, x, 1);
-                continue;
-            }
-            const uint8_t* s = src.RowPtr(static_cast<uint32_t>(byRow[y]));
-            bool reversedReady = false;
-            for (uint32_t x = 0; x < cols;) {
-                if (!insideX(byCol[x])) {
-                    if (outside) px::SetBit(d, x, 1);
-                    ++x;
-                    continue;
-                }
-                const int64_t step = x + 1 < cols && byCol[x + 1] == byCol[x] - 1 ? -1 : 1;
-                const uint32_t count = run(byCol, x, cols, step, insideX);
-                const auto first = static_cast<uint64_t>(byCol[x]);
-                if (step > 0) {
-                    CopyBitSpan(span.data(), s, first, count);
-                } else {
-                    if (!reversedReady) {
-                        for (uint32_t i = 0; i < used; ++i)
-                            reversed[i] = ReverseByte(s[used - 1 - i]);
-                        reversedReady = true;
-                    }
-                    // Source column c sits at bit 8 * used - 1 - c of the reversed row.
-                    CopyBitSpan(span.data(), reversed.data(), 8ull * used - 1 - first, count);
-                }
-                OrBitsAt(d, x, span.data(), count);
-                x += count;
-            }
-        }
+    if (OneLinePerIndex(rows, cols, swapped(sourceX), byRow) &&
+        OneLinePerIndex(cols, rows, sourceY, byCol)) {
+        TurnBitsByTables(src, out, byRow, byCol, outside);
+        return true;
     }
-    return true;
+    if (OneLinePerIndex(rows, cols, swapped(sourceY), byRow) &&
+        OneLinePerIndex(cols, rows, sourceX, byCol)) {
+        CopyBitsByTables(src, out, byRow, byCol, outside);
+        return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -516,51 +533,16 @@ void TurnPixels(const RasterImage& src, RasterImage& dst, Turn turn) {
     }
 }
 
-// Quarter turn of a 1-bit image in 8 x 8 blocks: eight source bytes are
-// gathered, transposed in one 64-bit word and written as eight destination
-// bytes. The destination starts zeroed, so its padding stays zero.
+// A quarter turn of a 1-bit image: the turn's tables through the word-wise
+// kernel. Left: destination row y' reads source column y', column x' source
+// row H - 1 - x'. Right: row y' reads column W - 1 - y', column x' row x'.
 void TurnBitonal(const RasterImage& src, RasterImage& dst, Turn turn) {
     const uint32_t W = src.GetWidth();
     const uint32_t H = src.GetHeight();
-    const uint32_t nh = dst.GetHeight();     // == W
-    const uint32_t destBytes = (H + 7) / 8;  // bytes of pixels in a destination row
-    for (uint32_t j = 0; j < (W + 7) / 8; ++j) {
-        for (uint32_t g = 0; g < destBytes; ++g) {
-            uint64_t block = 0;
-            for (uint32_t k = 0; k < 8; ++k) {
-                uint8_t b = 0;
-                if (turn == Turn::kLeft) {
-                    // Destination column 8g + k reads source row H - 1 - 8g - k.
-                    const int64_t sy =
-                        static_cast<int64_t>(H) - 1 - 8 * static_cast<int64_t>(g) - k;
-                    if (sy >= 0)
-                        b = BitWindow(src.RowPtr(static_cast<uint32_t>(sy)),
-                                      8 * static_cast<int64_t>(j), W);
-                } else {
-                    // Destination column 8g + k reads source row 8g + k.
-                    const uint32_t sy = 8 * g + k;
-                    if (sy < H) {
-                        b = BitWindow(src.RowPtr(sy),
-                                      static_cast<int64_t>(W) - 8 - 8 * static_cast<int64_t>(j), W);
-                    }
-                }
-                block |= static_cast<uint64_t>(b) << (8 * (7 - k));
-            }
-            if (!block) continue;
-            const uint64_t t = Transpose8x8(block);
-            for (uint32_t m = 0; m < 8; ++m) {
-                const auto byte = static_cast<uint8_t>(t >> (8 * (7 - m)));
-                if (!byte) continue;
-                // Left: window bit m is source column 8j + m, destination row 8j + m.
-                // Right: window bit m is source column W - 8 - 8j + m, destination row 8j + 7 - m.
-                const uint32_t y = turn == Turn::kLeft ? 8 * j + m : 8 * j + 7 - m;
-                if (y < nh) dst.RowPtr(y)[g] = byte;
-            }
-        }
-    }
-    // The last destination byte of each row may hold bits beyond the width.
-    const uint8_t mask = px::LastByteMask(dst.GetWidth(), 1);
-    for (uint32_t y = 0; y < nh; ++y) dst.RowPtr(y)[destBytes - 1] &= mask;
+    std::vector<int64_t> byRow(W), byCol(H);
+    for (uint32_t y = 0; y < W; ++y) byRow[y] = turn == Turn::kLeft ? y : W - 1 - y;
+    for (uint32_t x = 0; x < H; ++x) byCol[x] = turn == Turn::kLeft ? H - 1 - x : x;
+    TurnBitsByTables(src, dst, byRow, byCol, 0);
 }
 
 void TurnPlane(const uint8_t* src, uint8_t* dst, uint32_t W, uint32_t H, Turn turn) {
