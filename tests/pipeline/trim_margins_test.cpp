@@ -154,6 +154,35 @@ TEST(FindMarginEdges, StripsCountColumnsBetweenTheRowEdgesOnly) {
     }
 }
 
+TEST(LocateBorderAndCrop, CutsTheColourPageInsideItsMargins) {
+    ToolOptions options;
+    SetDefaultOptions(options);
+    // Near-white paper 120 x 80 at 200 dpi with a block of colours in
+    // columns 30 .. 89 and rows 20 .. 59 from the top.
+    RasterImage page(120, 80, 24);
+    page.Clear(250);
+    page.SetXDpi(200);
+    page.SetYDpi(200);
+    for (int32_t y = 20; y < 60; ++y)
+        for (int32_t x = 30; x < 90; ++x)
+            Put(page, x, y, RgbQuad{static_cast<uint8_t>(x), static_cast<uint8_t>(y), 40, 0});
+    const uint64_t before = page.PixelFingerprint();
+    RasterImage result;
+    ::testing::internal::CaptureStdout();
+    ASSERT_TRUE(LocateBorderAndCrop(options, page, result, kWhite));
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              "[OK] Locate border (30, 20, 89, 59) from image.\n");
+    // The right and bottom edges are the last page column and row, which the
+    // crop leaves out; the colours and the resolution stay.
+    ASSERT_EQ(result.GetWidth(), 59u);
+    ASSERT_EQ(result.GetHeight(), 39u);
+    EXPECT_EQ(result.GetBpp(), 24u);
+    EXPECT_EQ(result.GetXDpi(), 200);
+    EXPECT_EQ(result.GetPixelColor(0, 38, false), (RgbQuad{30, 20, 40, 0}));
+    EXPECT_EQ(result.GetPixelColor(58, 0, false), (RgbQuad{88, 58, 40, 0}));
+    EXPECT_EQ(page.PixelFingerprint(), before);
+}
+
 TEST(LocateBorderAndCrop, ReportsACropThatLeavesNothing) {
     ToolOptions options;
     SetDefaultOptions(options);
