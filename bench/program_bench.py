@@ -14,10 +14,11 @@ Builds a Release binary (build/bench), generates the pages reproducibly
 - batch: a folder of 200 pages on 1 and 2 workers (SHEETMEND_JOBS), with the
   peak memory (maximum resident set) of each.
 
-Timings are medians of wall-clock time; on a shared machine compare the
-ratios, which are taken within one run, rather than the seconds.
+Timings are medians of wall-clock time, with ratios of the processor time
+(user + system) beside them; on a shared machine compare the ratios, which
+are taken within one run, rather than the seconds.
 
-    bench/program_bench.py [--runs N] [--only SUBSTRING] [--tables floor,scaling,batch]
+    bench/program_bench.py [--runs N] [--only SUBSTRING,...] [--tables floor,scaling,batch]
 """
 import argparse
 import json
@@ -110,16 +111,25 @@ def build():
     return os.path.join(BUILD, "cli", "sheetmend"), os.path.join(BUILD, "bench", "make_sample_page")
 
 
-def hyperfine(commands, runs, workdir):
-    """Median seconds of each command, all measured in one hyperfine run."""
+def measure(commands, runs, workdir, shell=True):
+    """(median wall seconds, mean user + system seconds) of each command, all
+    measured in one hyperfine run. The processor time moves less than the
+    wall time when other work shares the machine."""
     out = os.path.join(workdir, "hf.json")
     # -i: sheetmend exits with 1 on success (the result of its last file).
     args = ["hyperfine", "-i", "--style", "none", "--warmup", "1", "--runs", str(runs),
             "--export-json", out, "--prepare", f"rm -f {workdir}/out*"]
+    if not shell:
+        args.append("-N")
     args += commands
     run(args, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     with open(out) as f:
-        return [r["median"] for r in json.load(f)["results"]]
+        return [(r["median"], r["user"] + r["system"]) for r in json.load(f)["results"]]
+
+
+def hyperfine(commands, runs, workdir):
+    """Median seconds of each command, all measured in one hyperfine run."""
+    return [wall for wall, _ in measure(commands, runs, workdir)]
 
 
 def quote(s):
@@ -146,12 +156,12 @@ def draw_pages(maker, work):
 
 
 def selected(args, op):
-    return not args.only or args.only in op
+    return not args.only or any(part in op for part in args.only.split(","))
 
 
 def floor_table(args, sheetmend, work):
     print("Against the floor, A4 at 300 dpi")
-    print(f"{'operation':22} {'page':6} {'median':>9} {'x floor':>8} {'x peer':>8} {'x peer 2':>9}")
+    print(f"{'operation':22} {'page':6} {'median':>9} {'x floor':>8} {'x f.cpu':>8} {'x peer':>8} {'x peer 2':>9}")
     for page, depth, name, floor_opts in PAGES:
         src = os.path.join(work, name)
         ext = os.path.splitext(name)[1]
@@ -168,18 +178,20 @@ def floor_table(args, sheetmend, work):
             if second == "unpaper":
                 pnm = os.path.join(work, "page" + NETPBM[depth])
                 cmds.append(" ".join([UNPAPER, quote(pnm), quote(os.path.join(work, "out" + NETPBM[depth]))]))
-            times = hyperfine(cmds, args.runs, work)
+            stats = measure(cmds, args.runs, work, shell=False)
+            times = [wall for wall, _ in stats]
+            cpu = [c for _, c in stats]
             ratio_peer = f"{times[1] / times[2]:8.2f}" if peer else f"{'-':>8}"
             ratio_second = f"{times[1] / times[3]:9.2f}" + f" ({second})" if second else f"{'-':>9}"
-            print(f"{op:22} {page:6} {times[1] * 1000:7.0f}ms {times[1] / times[0]:8.2f} {ratio_peer} {ratio_second}",
-                  flush=True)
+            print(f"{op:22} {page:6} {times[1] * 1000:7.0f}ms {times[1] / times[0]:8.2f} {cpu[1] / cpu[0]:8.2f} "
+                  f"{ratio_peer} {ratio_second}", flush=True)
 
 
 def scaling_table(args, sheetmend, work):
     print()
     print("Scaling: the same page at 150, 300 and 600 dpi (4x the pixels from 300 to 600), the floor first")
     print(f"{'operation':22} {'page':6} " + " ".join(f"{str(d) + ' dpi':>9}" for d in DPIS) +
-          f" {'150/300':>8} {'600/300':>8}")
+          f" {'150/300':>8} {'600/300':>8} {'cpu 600/300':>12}")
     for page, depth, name, floor_opts in PAGES:
         stem, ext = os.path.splitext(name)
         rows = [("(floor)", floor_opts, None)]
@@ -192,10 +204,12 @@ def scaling_table(args, sheetmend, work):
                 out = os.path.join(work, f"out{dpi}" + (out_ext or ext))
                 dpi_opts = options_for(opts, page_size(dpi)[0])
                 cmds.append(" ".join([quote(sheetmend)] + [quote(o) for o in dpi_opts] + [quote(src), quote(out)]))
-            times = hyperfine(cmds, args.runs, work)
-            mid = times[DPIS.index(300)]
+            stats = measure(cmds, args.runs, work, shell=False)
+            times = [wall for wall, _ in stats]
+            cpu = [c for _, c in stats]
+            mid = DPIS.index(300)
             print(f"{op:22} {page:6} " + " ".join(f"{t:8.3f}s" for t in times) +
-                  f" {times[0] / mid:8.2f} {times[2] / mid:8.2f}", flush=True)
+                  f" {times[0] / times[mid]:8.2f} {times[2] / times[mid]:8.2f} {cpu[2] / cpu[mid]:12.2f}", flush=True)
 
 
 def peak_memory_kib(command):

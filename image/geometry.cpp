@@ -399,16 +399,64 @@ void CopyBitsByTables(const RasterImage& src, RasterImage& out, const std::vecto
     }
 }
 
-// A 1-bit rotation whose source column depends on the destination row alone
-// and whose source row depends on the destination column alone (a quarter
+// A quarter, half or whole turn of a 4-, 8- or 24-bit image by tables: in a
+// quarter turn destination row y reads source column byRow[y] and column x
+// source row byCol[x]; otherwise row y reads source row byRow[y] along
+// source columns byCol[x]. Reads from outside the source give what
+// GetPixelIndex and GetPixelColor give there. A quarter turn goes in square
+// tiles, so the source rows a tile reads stay in the cache.
+void TurnPixelsByTables(const RasterImage& src, RasterImage& out, const std::vector<int64_t>& byRow,
+                        const std::vector<int64_t>& byCol, bool quarter) {
+    const uint32_t bpp = src.GetBpp();
+    const int64_t W = src.GetWidth(), H = src.GetHeight();
+    const uint8_t outsideIndex = src.GetPixelIndex(-1, -1);
+    const RgbQuad outsideColor = src.GetPixelColor(-1, -1);
+    const uint8_t outside24[3] = {outsideColor.blue, outsideColor.green, outsideColor.red};
+    auto put = [&](uint8_t* d, uint32_t x, const uint8_t* s, int64_t sx) {
+        const bool inside = s && sx >= 0 && sx < W;
+        if (bpp == 24)
+            std::memcpy(d + 3 * static_cast<size_t>(x), inside ? s + 3 * sx : outside24, 3);
+        else
+            px::SetIndex(d, x, bpp,
+                         inside ? px::GetIndex(s, static_cast<uint32_t>(sx), bpp) : outsideIndex);
+    };
+    auto rowAt = [&](int64_t sy) {
+        return sy >= 0 && sy < H ? src.RowPtr(static_cast<uint32_t>(sy)) : nullptr;
+    };
+    const auto rows = static_cast<uint32_t>(byRow.size());
+    const auto cols = static_cast<uint32_t>(byCol.size());
+    if (!quarter) {
+        for (uint32_t y = 0; y < rows; ++y) {
+            const uint8_t* s = rowAt(byRow[y]);
+            uint8_t* d = out.RowPtr(y);
+            for (uint32_t x = 0; x < cols; ++x) put(d, x, s, byCol[x]);
+        }
+        return;
+    }
+    std::vector<const uint8_t*> sourceRows(cols);
+    for (uint32_t x = 0; x < cols; ++x) sourceRows[x] = rowAt(byCol[x]);
+    constexpr uint32_t kTile = 64;
+    for (uint32_t ty = 0; ty < rows; ty += kTile)
+        for (uint32_t tx = 0; tx < cols; tx += kTile)
+            for (uint32_t y = ty; y < std::min(rows, ty + kTile); ++y) {
+                uint8_t* d = out.RowPtr(y);
+                for (uint32_t x = tx; x < std::min(cols, tx + kTile); ++x)
+                    put(d, x, sourceRows[x], byRow[y]);
+            }
+}
+
+// A rotation whose source column depends on the destination row alone and
+// whose source row depends on the destination column alone (a quarter
 // turn), or the source column on the destination column alone and the
 // source row on the destination row alone (a half or a whole turn). Angles
 // that are multiples of 90 degrees give such maps, whatever rounding cos and
-// sin carry; then the page moves a word or a byte at a time. False, with
-// nothing written, for any other angle.
-bool TurnBitonalExactly(const RasterImage& src, RasterImage& out, const RotationFrame& f) {
+// sin carry; then each source coordinate is worked out once per row or
+// column instead of once per pixel, and 1-bit pages move a word or a byte at
+// a time. False, with nothing written, for any other angle.
+bool TurnExactly(const RasterImage& src, RasterImage& out, const RotationFrame& f) {
     const uint32_t rows = f.rows, cols = f.cols;
     if (rows == 0 || cols == 0) return true;
+    const bool bitonal = src.GetBpp() == 1;
     const uint8_t outside = src.GetPixelIndex(-1, -1) & 1;
     std::vector<int64_t> byRow, byCol;
     auto sourceX = [&](uint32_t x, uint32_t y) { return f.SourceX(x, y); };
@@ -418,12 +466,18 @@ bool TurnBitonalExactly(const RasterImage& src, RasterImage& out, const Rotation
     };
     if (OneLinePerIndex(rows, cols, swapped(sourceX), byRow) &&
         OneLinePerIndex(cols, rows, sourceY, byCol)) {
-        TurnBitsByTables(src, out, byRow, byCol, outside);
+        if (bitonal)
+            TurnBitsByTables(src, out, byRow, byCol, outside);
+        else
+            TurnPixelsByTables(src, out, byRow, byCol, true);
         return true;
     }
     if (OneLinePerIndex(rows, cols, swapped(sourceY), byRow) &&
         OneLinePerIndex(cols, rows, sourceX, byCol)) {
-        CopyBitsByTables(src, out, byRow, byCol, outside);
+        if (bitonal)
+            CopyBitsByTables(src, out, byRow, byCol, outside);
+        else
+            TurnPixelsByTables(src, out, byRow, byCol, false);
         return true;
     }
     return false;
@@ -481,10 +535,9 @@ bool RasterImage::Rotate(float angle, RasterImage* destination) {
     const uint32_t cols =
         x1 < x0 ? 0 : static_cast<uint32_t>(std::min<int64_t>(newWidth, x1 - x0 + 1));
     const RotationFrame frame{x0, y0, rows, cols, c, s};
-    // A 1-bit page turned by a multiple of 90 degrees moves bytes and words
-    // (TurnBitonalExactly), with the same pixels as the general walk.
-    if (GetBpp() != 1 || alpha_ || !TurnBitonalExactly(*this, out, frame))
-        RotateByPixel(*this, out, frame);
+    // A turn by a multiple of 90 degrees reads the same pixels by tables
+    // (TurnExactly); 1-bit pages move bytes and words.
+    if (alpha_ || !TurnExactly(*this, out, frame)) RotateByPixel(*this, out, frame);
     return Deliver(*this, out, destination);
 }
 

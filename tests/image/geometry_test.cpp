@@ -194,23 +194,26 @@ TEST(GeometryFastPaths, BitonalQuarterTurnsOnLargerPages) {
     }
 }
 
-TEST(GeometryFastPaths, BitonalTurnsByAnglesMatchAccessors) {
-    // Multiples of 90 degrees take the word-wise 1-bit path; pages of odd
-    // sizes, larger than one 8 x 8 block, with and without a background index
-    // (which decides the bits read from outside the source).
+TEST(GeometryFastPaths, TurnsByMultiplesOf90MatchAccessors) {
+    // Multiples of 90 degrees read their pixels by tables (1-bit pages a word
+    // at a time); pages of odd sizes, larger than one 8 x 8 block and one
+    // 64 x 64 tile, with and without a background index (which decides what
+    // is read from outside the source).
     uint32_t seed = 300;
-    for (auto [w, h] :
-         {std::pair{203u, 77u}, std::pair{9u, 130u}, std::pair{1u, 1u}, std::pair{130u, 66u}})
-        for (float angle : {90.0f, -90.0f, 180.0f, -180.0f, 270.0f, -270.0f, 360.0f, 450.0f, 0.0f})
-            for (int32_t background : {-1, 0, 1}) {
-                RasterImage src = RandomImage(w, h, 1, ++seed);
-                src.SetBackgroundIndex(background);
-                RasterImage fast(src);
-                ASSERT_TRUE(fast.Rotate(angle));
-                EXPECT_TRUE(SamePixels(fast, RefRotate(src, angle)))
-                    << w << "x" << h << " " << angle << " " << background;
-                EXPECT_TRUE(testing::PaddingIsZero(fast));
-            }
+    for (uint32_t bpp : kDepths)
+        for (auto [w, h] :
+             {std::pair{203u, 77u}, std::pair{9u, 130u}, std::pair{1u, 1u}, std::pair{130u, 66u}})
+            for (float angle :
+                 {90.0f, -90.0f, 180.0f, -180.0f, 270.0f, -270.0f, 360.0f, 450.0f, 0.0f})
+                for (int32_t background : {-1, 0, 1}) {
+                    RasterImage src = RandomImage(w, h, bpp, ++seed);
+                    src.SetBackgroundIndex(background);
+                    RasterImage fast(src);
+                    ASSERT_TRUE(fast.Rotate(angle));
+                    EXPECT_TRUE(SamePixels(fast, RefRotate(src, angle)))
+                        << bpp << " " << w << "x" << h << " " << angle << " " << background;
+                    EXPECT_TRUE(testing::PaddingIsZero(fast));
+                }
 }
 
 // --- the mappings themselves --------------------------------------------------
