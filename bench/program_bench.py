@@ -87,7 +87,7 @@ A4_300 = (2480, 3508)
 BATCH_PAGES = 200
 BATCH_OPERATIONS = [
     ("deskew2 despeckle2", ["-deskew2", "-despeckle2"], ".tif"),
-    ("trimmargin white", ["-trimmargin", "-trimcolor", "FFFFFF"], ".png"),
+    ("trimmargin white", ["-trimmargin", "-trimcolor", "FFFFFF"], ".tif"),
 ]
 BATCH_JOBS = [1, 2]
 
