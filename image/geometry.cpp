@@ -459,25 +459,23 @@ bool TurnExactly(const RasterImage& src, RasterImage& out, const RotationFrame& 
     const bool bitonal = src.GetBpp() == 1;
     const uint8_t outside = src.GetPixelIndex(-1, -1) & 1;
     std::vector<int64_t> byRow, byCol;
-    auto sourceX = [&](uint32_t x, uint32_t y) { return f.SourceX(x, y); };
-    auto sourceY = [&](uint32_t x, uint32_t y) { return f.SourceY(x, y); };
-    auto swapped = [](auto along) {
-        return [along](uint32_t n, uint32_t m) { return along(m, n); };
+    // The source coordinate along x (or y) of destination pixel (x, y).
+    auto along = [&f](bool alongX) {
+        return [&f, alongX](uint32_t x, uint32_t y) {
+            return alongX ? f.SourceX(x, y) : f.SourceY(x, y);
+        };
     };
-    if (OneLinePerIndex(rows, cols, swapped(sourceX), byRow) &&
-        OneLinePerIndex(cols, rows, sourceY, byCol)) {
-        if (bitonal)
+    auto swapped = [](auto map) { return [map](uint32_t n, uint32_t m) { return map(m, n); }; };
+    for (const bool quarter : {true, false}) {
+        if (!OneLinePerIndex(rows, cols, swapped(along(quarter)), byRow) ||
+            !OneLinePerIndex(cols, rows, along(!quarter), byCol))
+            continue;
+        if (!bitonal)
+            TurnPixelsByTables(src, out, byRow, byCol, quarter);
+        else if (quarter)
             TurnBitsByTables(src, out, byRow, byCol, outside);
         else
-            TurnPixelsByTables(src, out, byRow, byCol, true);
-        return true;
-    }
-    if (OneLinePerIndex(rows, cols, swapped(sourceY), byRow) &&
-        OneLinePerIndex(cols, rows, sourceX, byCol)) {
-        if (bitonal)
             CopyBitsByTables(src, out, byRow, byCol, outside);
-        else
-            TurnPixelsByTables(src, out, byRow, byCol, false);
         return true;
     }
     return false;
