@@ -3,7 +3,11 @@
 // saved as 24-bit (tinted paper), 8-bit grey or 1-bit, in the format the
 // output name gives.
 //
-//   make_sample_page OUTPUT DEPTH [WIDTH HEIGHT [SKEW_DEGREES]]
+//   make_sample_page OUTPUT DEPTH [WIDTH HEIGHT [SKEW_DEGREES [DPI]]]
+//
+// The drawing scales with WIDTH and HEIGHT, so one page at 150, 300 and 600
+// dpi is the same page at each resolution (DPI is what the file states).
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -30,7 +34,8 @@ void Box(RasterImage& img, int x0, int y0, int w, int h, uint8_t v) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s OUTPUT DEPTH(1|8|24) [WIDTH HEIGHT [SKEW]]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s OUTPUT DEPTH(1|8|24) [WIDTH HEIGHT [SKEW [DPI]]]\n",
+                     argv[0]);
         return 2;
     }
     const std::string out = argv[1];
@@ -38,12 +43,15 @@ int main(int argc, char** argv) {
     const int W = argc > 4 ? std::atoi(argv[3]) : 2480;
     const int H = argc > 4 ? std::atoi(argv[4]) : 3508;
     const float skew = argc > 5 ? static_cast<float>(std::atof(argv[5])) : 1.5f;
+    const int dpi = argc > 6 ? std::atoi(argv[6]) : 300;
     std::mt19937 rng(20261208);
 
     // Draw on an 8-bit grey page: 0 ink, 255 paper.
     RasterImage page(static_cast<uint32_t>(W), static_cast<uint32_t>(H), 8);
     page.SetGrayPalette();
     page.Clear(255);
+    // Sizes given in pixels at 300 dpi (2480 pixels across) scale with the page.
+    auto scaled = [W](int v) { return std::max(1, v * W / 2480); };
     const int margin = W / 10;
     const int lineHeight = H / 90;
     // Text: word-like blocks with ascenders.
@@ -63,23 +71,24 @@ int main(int argc, char** argv) {
     // A ruled table.
     const int top = H * 5 / 8 + lineHeight, rows = 6, cols = 4;
     const int tw = W - 2 * margin, th = lineHeight * 2 * rows;
-    for (int r = 0; r <= rows; ++r) Box(page, margin, top + r * th / rows, tw, 3, 0);
-    for (int c = 0; c <= cols; ++c) Box(page, margin + c * tw / cols, top, 3, th, 0);
+    for (int r = 0; r <= rows; ++r) Box(page, margin, top + r * th / rows, tw, scaled(3), 0);
+    for (int c = 0; c <= cols; ++c) Box(page, margin + c * tw / cols, top, scaled(3), th, 0);
     // A long rule under the header and a black strip down the left edge.
-    Box(page, margin, H / 10, tw, 4, 0);
+    Box(page, margin, H / 10, tw, scaled(4), 0);
     Box(page, 0, 0, W / 60, H, 10);
     // Specks.
     for (int i = 0; i < 400; ++i)
-        Box(page, static_cast<int>(rng() % static_cast<unsigned>(W)), static_cast<int>(rng() % static_cast<unsigned>(H)),
-            1 + static_cast<int>(rng() % 3), 1 + static_cast<int>(rng() % 3), 30);
+        Box(page, static_cast<int>(rng() % static_cast<unsigned>(W)),
+            static_cast<int>(rng() % static_cast<unsigned>(H)),
+            scaled(1 + static_cast<int>(rng() % 3)), scaled(1 + static_cast<int>(rng() % 3)), 30);
 
     RasterImage rotated(page);
     rotated.SetBackgroundIndex(255);
     if (skew != 0.0f) rotated.Rotate(skew);
     rotated.Crop(0, 0, W, H);
     rotated.SetBackgroundIndex(-1);  // paper, not a transparent colour
-    rotated.SetXDpi(300);
-    rotated.SetYDpi(300);
+    rotated.SetXDpi(dpi);
+    rotated.SetYDpi(dpi);
 
     if (depth == 24) {
         rotated.IncreaseBpp(24);
@@ -89,18 +98,20 @@ int main(int argc, char** argv) {
             for (uint32_t x = 0; x < rotated.GetWidth(); ++x) {
                 const int n = static_cast<int>(rng() % 9) - 4;
                 uint8_t* p = row + 3 * x;
-                auto clamp = [](int v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); };
+                auto clamp = [](int v) {
+                    return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+                };
                 p[0] = clamp(p[0] * 230 / 255 + n);
                 p[1] = clamp(p[1] * 245 / 255 + n);
                 p[2] = clamp(p[2] + n);
             }
         }
-        rotated.SetXDpi(300);
-        rotated.SetYDpi(300);
+        rotated.SetXDpi(dpi);
+        rotated.SetYDpi(dpi);
     } else if (depth == 1) {
         rotated.Threshold(128);
-        rotated.SetXDpi(300);
-        rotated.SetYDpi(300);
+        rotated.SetXDpi(dpi);
+        rotated.SetYDpi(dpi);
     }
     const uint32_t code = ImageTypeFromExtension(out);
     if (code == kFormatTiff) rotated.SetCodecOption(rotated.GetBpp() == 1 ? 4 : 32773, kFormatTiff);

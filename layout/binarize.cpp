@@ -13,6 +13,19 @@
 
 namespace sheetmend {
 
+namespace {
+
+// Set bits of a word by adding neighbouring fields: the build targets plain
+// x86-64, where the builtin becomes a library call per word.
+inline uint64_t CountBits(uint64_t v) {
+    v = v - ((v >> 1) & 0x5555555555555555ull);
+    v = (v & 0x3333333333333333ull) + ((v >> 2) & 0x3333333333333333ull);
+    v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return (v * 0x0101010101010101ull) >> 56;
+}
+
+}  // namespace
+
 void ConvertToMonochrome(RasterImage& image, bool adaptive) {
     if (image.GetBpp() <= 1) return;
     if (adaptive) image.AdaptiveThreshold();
@@ -50,7 +63,9 @@ void MakeWhitePaperPalette(RasterImage& image) {
     if (!image.IsValid() || image.GetBpp() != 1) return;
     const RgbQuad white{255, 255, 255, 0}, black{0, 0, 0, 0};
     const RgbQuad p0 = image.GetPaletteColor(0), p1 = image.GetPaletteColor(1);
-    const auto same = [](RgbQuad a, RgbQuad b) { return a.red == b.red && a.green == b.green && a.blue == b.blue; };
+    const auto same = [](RgbQuad a, RgbQuad b) {
+        return a.red == b.red && a.green == b.green && a.blue == b.blue;
+    };
     if (same(p0, white) && same(p1, black)) return;
     image.SetPaletteColor(0, white);
     image.SetPaletteColor(1, black);
@@ -69,10 +84,10 @@ void MakeInkMinority(RasterImage& image) {
         uint32_t i = 0;
         for (uint64_t word; i + 8 <= full; i += 8) {
             std::memcpy(&word, row + i, 8);
-            set += static_cast<uint64_t>(__builtin_popcountll(word));
+            set += CountBits(word);
         }
-        for (; i < full; ++i) set += static_cast<uint64_t>(__builtin_popcount(row[i]));
-        if (w % 8) set += static_cast<uint64_t>(__builtin_popcount(row[full] & lastMask));
+        for (; i < full; ++i) set += CountBits(row[i]);
+        if (w % 8) set += CountBits(row[full] & lastMask);
     }
     const uint64_t total = static_cast<uint64_t>(w) * image.GetHeight();
     if (set >= total - set) InvertBitonalPixels(image);

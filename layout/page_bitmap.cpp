@@ -22,6 +22,36 @@ void WriteU32(uint8_t* p, uint32_t v) {
     p[3] = static_cast<uint8_t>(v >> 24);
 }
 
+// Lays out a page of width x height (both 1 .. 65535) from its bottom-up
+// 1-bit rows, `row(r)` giving row r; rowBytes never exceeds a source row
+// (16- versus 32-pixel padding).
+template <class Row>
+int32_t FillRows(PageBitmap& bitmap, int32_t width, int32_t height, Row row) {
+    bitmap.width = static_cast<uint16_t>(width);
+    bitmap.height = static_cast<uint16_t>(height);
+    bitmap.depth = 1;
+    const uint32_t rowBytes = bitmap.RowBytes();
+    bitmap.size = static_cast<int32_t>(rowBytes * static_cast<uint32_t>(height));
+    try {
+        bitmap.bits.resize(static_cast<size_t>(bitmap.size));
+    } catch (const std::bad_alloc&) {
+        return kFillNoMemory;
+    }
+    for (int32_t r = 0; r < height; ++r)
+        std::memcpy(bitmap.Row(static_cast<uint32_t>(height - 1 - r)), row(r), rowBytes);
+    return kFillOk;
+}
+
+// FillFromDib on the block CopyToHandle would give, read in place.
+int32_t FillFromRows(PageBitmap& bitmap, const RasterImage& image) {
+    if (image.GetBpp() != 1) return kFillUnsupported;
+    const auto width = static_cast<int64_t>(image.GetWidth());
+    const auto height = static_cast<int64_t>(image.GetHeight());
+    if (width <= 0 || height <= 0 || width > 0xFFFF || height > 0xFFFF) return kFillUnsupported;
+    return FillRows(bitmap, static_cast<int32_t>(width), static_cast<int32_t>(height),
+                    [&](int32_t r) { return image.RowPtr(static_cast<uint32_t>(r)); });
+}
+
 }  // namespace
 
 std::unique_ptr<PageBitmap> LoadPageBitmap(const std::string& path, bool adaptive) {
@@ -32,10 +62,11 @@ std::unique_ptr<PageBitmap> LoadPageBitmap(const std::string& path, bool adaptiv
 
 std::unique_ptr<PageBitmap> PageBitmapFromImage(RasterImage& image, bool adaptive) {
     BinarizePage(image, adaptive);
-    DibHandle dib = image.CopyToHandle();
-    if (dib.empty()) return nullptr;
+    if (!image.IsValid()) return nullptr;
+    // The rows go straight from the image, with the checks FillFromDib makes
+    // on the same block.
     auto bitmap = std::make_unique<PageBitmap>();
-    if (FillFromDib(*bitmap, dib) != kFillOk) {
+    if (FillFromRows(*bitmap, image) != kFillOk) {
         // The message box of the desktop build becomes one line on standard error.
         ConsoleErrorf("Resource\n");
         ReleasePageBitmap(*bitmap);
@@ -62,23 +93,9 @@ int32_t FillFromDib(PageBitmap& bitmap, const DibHandle& dib) {
     const uint64_t stride = ((static_cast<uint64_t>(width) + 31) / 32) * 4;
     if (offset + stride * static_cast<uint64_t>(height) > dib.size()) return kFillUnsupported;
 
-    bitmap.width = static_cast<uint16_t>(width);
-    bitmap.height = static_cast<uint16_t>(height);
-    bitmap.depth = 1;
-    const uint32_t rowBytes = bitmap.RowBytes();
-    bitmap.size = static_cast<int32_t>(rowBytes * static_cast<uint32_t>(height));
-    try {
-        bitmap.bits.assign(static_cast<size_t>(bitmap.size), 0);
-    } catch (const std::bad_alloc&) {
-        return kFillNoMemory;
-    }
     const uint8_t* src = dib.data() + offset;
-    for (int32_t r = 0; r < height; ++r) {
-        // rowBytes never exceeds the source stride (16- versus 32-pixel padding).
-        std::memcpy(bitmap.Row(static_cast<uint32_t>(height - 1 - r)),
-                    src + static_cast<size_t>(r) * stride, rowBytes);
-    }
-    return kFillOk;
+    return FillRows(bitmap, width, height,
+                    [&](int32_t r) { return src + static_cast<size_t>(r) * stride; });
 }
 
 void NormalizeInkPolarity(PageBitmap& bitmap) {

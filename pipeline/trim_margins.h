@@ -9,11 +9,12 @@
 
 namespace sheetmend {
 
-// Finds the margins of `image` and puts the page inside them, cut from an
-// unchanged copy and at the page's own resolution, into `result`. `image`
-// itself is made black and white on the way. Prints the location line (and
-// the threshold line when a threshold is found). False when no margin could be
-// located or the crop failed.
+// Finds the margins of `image` and puts the page inside them, cut at the
+// page's own depth and resolution, into `result`; `image` keeps its pixels.
+// The margins are those of the page made black and white (by the automatic
+// threshold of an 8-bit page, else by the nearest of black and white).
+// Prints the location line (and the threshold line when a threshold is
+// found). False when no margin could be located or the crop failed.
 bool LocateBorderAndCrop(const ToolOptions& options, RasterImage& image, RasterImage& result,
                          ColorRef colour);
 
@@ -46,5 +47,13 @@ MarginEdges FindMarginEdges(const RasterImage& image, ColorRef colour, MarginLim
 // The same search through GetPixelColor alone: the definition the fast path
 // must agree with.
 MarginEdges FindMarginEdgesByPixel(const RasterImage& image, ColorRef colour, MarginLimits limits);
+
+// The search on the page as it would be made black and white, by
+// Threshold(level) when level > 0 and then DecreaseBpp to 1 bit, without
+// converting the whole page: only strips along the margins are cut and
+// converted. A 1-bit page is searched as it is. Crop moves the page's
+// progress counter; its pixels stay.
+MarginEdges FindMarginEdgesInStrips(RasterImage& image, ColorRef colour, MarginLimits limits,
+                                    int32_t level);
 
 }  // namespace sheetmend

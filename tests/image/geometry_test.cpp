@@ -33,7 +33,9 @@ RasterImage RefResample(const RasterImage& src, int32_t nw, int32_t nh) {
     const float ys = static_cast<float>(src.GetHeight()) / static_cast<float>(nh);
     for (int32_t y = 0; y < nh; ++y)
         for (int32_t x = 0; x < nw; ++x)
-            out.SetPixelColor(x, y, src.GetPixelColor(static_cast<int32_t>(x * xs), static_cast<int32_t>(y * ys)));
+            out.SetPixelColor(
+                x, y,
+                src.GetPixelColor(static_cast<int32_t>(x * xs), static_cast<int32_t>(y * ys)));
     return out;
 }
 
@@ -115,10 +117,12 @@ TEST(GeometryFastPaths, ResampleMatchesAccessors) {
     for (uint32_t bpp : kDepths)
         for (uint32_t w : kWidths) {
             RasterImage src = RandomImage(w, 9, bpp, ++seed);
-            for (auto [nw, nh] : {std::pair{w * 2 + 1, 17u}, std::pair{w / 2 + 1, 4u}, std::pair{3u, 1u}}) {
+            for (auto [nw, nh] :
+                 {std::pair{w * 2 + 1, 17u}, std::pair{w / 2 + 1, 4u}, std::pair{3u, 1u}}) {
                 RasterImage fast(src);
                 ASSERT_TRUE(fast.Resample(static_cast<int32_t>(nw), static_cast<int32_t>(nh)));
-                EXPECT_TRUE(SamePixels(fast, RefResample(src, nw, nh))) << bpp << " " << w << "->" << nw;
+                EXPECT_TRUE(SamePixels(fast, RefResample(src, nw, nh)))
+                    << bpp << " " << w << "->" << nw;
                 EXPECT_TRUE(testing::PaddingIsZero(fast));
             }
         }
@@ -132,7 +136,8 @@ TEST(GeometryFastPaths, RotateMatchesAccessors) {
                 RasterImage src = RandomImage(w, 11, bpp, ++seed);
                 RasterImage fast(src);
                 ASSERT_TRUE(fast.Rotate(angle));
-                EXPECT_TRUE(SamePixels(fast, RefRotate(src, angle))) << bpp << " " << w << " " << angle;
+                EXPECT_TRUE(SamePixels(fast, RefRotate(src, angle)))
+                    << bpp << " " << w << " " << angle;
                 src.SetBackgroundIndex(1);
                 src.SetBackgroundColor(RgbQuad{1, 2, 3, 0});
                 RasterImage withBackground(src);
@@ -168,14 +173,16 @@ TEST(GeometryFastPaths, QuarterTurnsMirrorAndCropMatchAccessors) {
                 RasterImage cropped(src);
                 // top 2 and bottom 9 from the top edge: rows 1 .. 7 (bottom-up).
                 ASSERT_TRUE(cropped.Crop(x0, 2, x1, 9));
-                EXPECT_TRUE(SamePixels(cropped, RefCrop(src, x0, 1, x1, 8))) << bpp << " " << w << " " << x0;
+                EXPECT_TRUE(SamePixels(cropped, RefCrop(src, x0, 1, x1, 8)))
+                    << bpp << " " << w << " " << x0;
                 EXPECT_TRUE(testing::PaddingIsZero(cropped));
             }
         }
 }
 
 TEST(GeometryFastPaths, BitonalQuarterTurnsOnLargerPages) {
-    for (auto [w, h] : {std::pair{203u, 77u}, std::pair{64u, 64u}, std::pair{9u, 130u}, std::pair{1u, 1u}}) {
+    for (auto [w, h] :
+         {std::pair{203u, 77u}, std::pair{64u, 64u}, std::pair{9u, 130u}, std::pair{1u, 1u}}) {
         RasterImage src = RandomImage(w, h, 1, w * 1000 + h);
         RasterImage left(src), right(src);
         ASSERT_TRUE(left.RotateLeft());
@@ -185,6 +192,28 @@ TEST(GeometryFastPaths, BitonalQuarterTurnsOnLargerPages) {
         EXPECT_TRUE(testing::PaddingIsZero(left));
         EXPECT_TRUE(testing::PaddingIsZero(right));
     }
+}
+
+TEST(GeometryFastPaths, TurnsByMultiplesOf90MatchAccessors) {
+    // Multiples of 90 degrees read their pixels by tables (1-bit pages a word
+    // at a time); pages of odd sizes, larger than one 8 x 8 block and one
+    // 64 x 64 tile, with and without a background index (which decides what
+    // is read from outside the source).
+    uint32_t seed = 300;
+    for (uint32_t bpp : kDepths)
+        for (auto [w, h] :
+             {std::pair{203u, 77u}, std::pair{9u, 130u}, std::pair{1u, 1u}, std::pair{130u, 66u}})
+            for (float angle :
+                 {90.0f, -90.0f, 180.0f, -180.0f, 270.0f, -270.0f, 360.0f, 450.0f, 0.0f})
+                for (int32_t background : {-1, 0, 1}) {
+                    RasterImage src = RandomImage(w, h, bpp, ++seed);
+                    src.SetBackgroundIndex(background);
+                    RasterImage fast(src);
+                    ASSERT_TRUE(fast.Rotate(angle));
+                    EXPECT_TRUE(SamePixels(fast, RefRotate(src, angle)))
+                        << bpp << " " << w << "x" << h << " " << angle << " " << background;
+                    EXPECT_TRUE(testing::PaddingIsZero(fast));
+                }
 }
 
 // --- the mappings themselves --------------------------------------------------

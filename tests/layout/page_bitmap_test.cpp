@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "image/formats.h"
 #include "layout/binarize.h"
 #include "tests/support/external_tools.h"
@@ -20,8 +22,8 @@ RasterImage DrawPage(bool negative) {
     img.Clear(negative ? 0 : 1);
     const uint8_t ink = negative ? 1 : 0;
     for (int x = 2; x < 19; ++x) img.SetPixelIndex(x, 9 - 1 - 4, ink);  // row 4 from the top
-    img.SetPixelIndex(20, 9 - 1 - 0, ink);                                // top-right corner
-    img.SetPixelIndex(0, 0, ink);                                         // bottom-left corner
+    img.SetPixelIndex(20, 9 - 1 - 0, ink);                              // top-right corner
+    img.SetPixelIndex(0, 0, ink);                                       // bottom-left corner
     return img;
 }
 
@@ -104,6 +106,51 @@ TEST(PageBitmap, DibLayout) {
     dib[14] = 1;
     dib.resize(50);  // rows missing
     EXPECT_EQ(FillFromDib(back, dib), kFillUnsupported);
+}
+
+TEST(PageBitmap, FromImageLaysOutTheRowsTheDibWouldGive) {
+    // The page is read from the image rows in place; the old way went
+    // through a copy of the block. Odd widths, both palettes, a few sizes.
+    std::mt19937 rng(5);
+    for (auto [w, h] :
+         {std::pair{21u, 9u}, std::pair{64u, 3u}, std::pair{135u, 40u}, std::pair{1u, 1u}})
+        for (bool whiteFirst : {true, false}) {
+            RasterImage page(w, h, 1);
+            page.SetPaletteColor(0, whiteFirst ? RgbQuad{255, 255, 255, 0} : RgbQuad{});
+            page.SetPaletteColor(1, whiteFirst ? RgbQuad{} : RgbQuad{255, 255, 255, 0});
+            for (uint32_t y = 0; y < h; ++y)
+                for (uint32_t x = 0; x < w; ++x)
+                    page.SetPixelIndex(static_cast<int32_t>(x), static_cast<int32_t>(y),
+                                       (rng() % 5 == 0) == whiteFirst);
+            RasterImage viaDib(page);
+            BinarizePage(viaDib);
+            PageBitmap expected;
+            ASSERT_EQ(FillFromDib(expected, viaDib.CopyToHandle()), kFillOk);
+            auto bitmap = PageBitmapFromImage(page);
+            ASSERT_TRUE(bitmap);
+            EXPECT_EQ(bitmap->bits, expected.bits) << w << "x" << h;
+            EXPECT_EQ(bitmap->width, w);
+            EXPECT_EQ(bitmap->size, expected.size);
+        }
+    // Wider than a page bitmap can hold: refused with the one-line message.
+    RasterImage wide(70000, 1, 1);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(PageBitmapFromImage(wide), nullptr);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Resource\n");
+}
+
+TEST(Binarize, InkMinorityCountsEveryWordAndTheRowEnds) {
+    // 77 x 3 pixels (whole words, whole bytes, a partly used byte): ink
+    // exactly half of 231 rounded up inverts the page, one pixel less does
+    // not. The ink sits in the last columns so the row ends are counted.
+    for (int32_t ink : {116, 115}) {
+        RasterImage page(77, 3, 1);
+        page.SetPaletteColor(0, 255, 255, 255);
+        page.SetPaletteColor(1, 0, 0, 0);
+        for (int32_t n = 0; n < ink; ++n) page.SetPixelIndex(76 - n % 77, n / 77, 1);
+        MakeInkMinority(page);
+        EXPECT_EQ(page.GetPixelIndex(76, 0), ink == 116 ? 0 : 1) << ink;
+    }
 }
 
 TEST(PageBitmap, NormalizeInkPolarityInvertsMostlyFullPages) {

@@ -167,6 +167,43 @@ TEST(Despeckle, PagesOf10000PixelsAreLeftAlone) {
     Despeckle(nullptr, 10, 10, 20);  // no rows: nothing to do, no crash
 }
 
+// The page is its own work space: kept components are cleared while the
+// scan passes and drawn back afterwards. A frame as tall as the page (kept
+// until the last row), long strokes kept across many rows, specks between
+// them, and set padding bits, which are no pixels and must stay as they are.
+TEST(Despeckle, KeptComponentsComeBackWholeAndPaddingStays) {
+    // 150 columns in rows of 160 bits: columns 150 .. 159 are padding, set
+    // here in a pattern next to a speck on the right edge (kept, as it
+    // touches the last column).
+    BitPage page(150, 120);
+    auto setPadding = [](BitPage& p, bool on) {
+        for (int32_t y = 0; y < p.height; ++y) {
+            p.Row(y)[18] = on ? static_cast<uint8_t>(p.Row(y)[18] | 0x03)
+                              : static_cast<uint8_t>(p.Row(y)[18] & 0xFC);
+            p.Row(y)[19] = on ? 0x5A : 0x00;
+        }
+    };
+    page.Fill(3, 0, 138, 1);  // a frame joined at the top and bottom
+    page.Fill(3, 119, 138, 1);
+    page.Fill(3, 0, 1, 120);
+    page.Fill(140, 0, 1, 120);
+    page.Fill(148, 60, 2, 2);
+    for (int32_t x = 10; x < 130; x += 9) page.Fill(x, 5 + x % 40, 2, 60);  // strokes
+    for (int32_t i = 0; i < 40; ++i)
+        page.Fill(7 + (i * 37) % 125, 2 + (i * 53) % 115, 2, 2);  // specks
+    BitPage reference = page;
+    ReferenceDespeckle(reference, 20);
+    setPadding(page, true);
+    Despeckle(page.bits.data(), page.width, page.height, 20);
+    BitPage padding(150, 120);
+    setPadding(padding, true);
+    for (size_t i = 0; i < page.bits.size(); ++i)
+        ASSERT_EQ(page.bits[i] & padding.bits[i], padding.bits[i]) << "padding byte " << i;
+    setPadding(page, false);
+    EXPECT_EQ(page.bits, reference.bits);
+    EXPECT_TRUE(page.Ink(3, 60) && page.Ink(140, 119) && page.Ink(10, 40) && page.Ink(149, 61));
+}
+
 // Random pages of specks, strokes and blobs against the plain definition,
 // at widths that end inside a byte and a padded word.
 TEST(Despeckle, FastPathMatchesThePixelDefinition) {
