@@ -52,6 +52,7 @@ struct ToolOptions {
     int32_t flatten = 0;   // divide out the paper background before any threshold
     int32_t straighten = 0;
     int32_t orient = 0;
+    int32_t clean = 0;  // border, flattening, straightening and specks in one pass
 };
 
 // The defaults set before parsing: no threshold, no dithering, no long-line
