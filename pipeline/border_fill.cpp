@@ -125,8 +125,11 @@ void KeepBorderShapes(std::vector<Walk>& walks, const Limits& lim, int32_t paper
         const bool smooth = meanRough <= std::max(3.0, 0.25 * meanDepth);
         const bool darkEnough = meanDark <= kMeanDarkFraction * paperLuma;
         const bool border = len >= longRun;
-        const bool hole =
-            len >= holeRun && deepest * 3 >= len && deepest <= len && meanDark <= 0.25 * paperLuma;
+        // Round: deepest near the middle, shallow at both ends, unlike the
+        // square end of a letter or a picture cut by the edge.
+        const bool hole = len >= holeRun && deepest * 3 >= len && deepest * 3 <= 2 * len &&
+                          walks[i].depth * 2 <= deepest && walks[end - 1].depth * 2 <= deepest &&
+                          meanDark <= 0.25 * paperLuma;
         if (!(smooth && darkEnough && (border || hole)))
             for (int32_t k = i; k < end; ++k) walks[k] = Walk{};
         i = end;
@@ -199,8 +202,21 @@ BorderFill RemovePageBorder(RasterImage& page) {
         for (int32_t x = width - 1; x >= 0 && Step(right[y], l[x], rowLim); --x) {
         }
     }
-    // Top and bottom: all columns advance together, row by row, until every
-    // column's line has ended.
+    KeepBorderShapes(left, rowLim, paperLuma, shortSide);
+    KeepBorderShapes(right, rowLim, paperLuma, shortSide);
+    Painter paint(page, paper);
+    for (int32_t y = 0; y < height; ++y) {
+        const int32_t l = left[y].depth, r = right[y].depth;
+        if (l > 0) paint.Span(static_cast<uint32_t>(y), 0, static_cast<uint32_t>(l));
+        if (r > 0)
+            paint.Span(static_cast<uint32_t>(y), static_cast<uint32_t>(width - r),
+                       static_cast<uint32_t>(width));
+        result.pixels += l + r;
+    }
+    // Top and bottom, on the page whose side borders are already paper (so
+    // that a corner where two borders meet ends where the side border did):
+    // all columns advance together, row by row, until every column's line
+    // has ended.
     std::vector<Walk> top(static_cast<size_t>(width)), bottom(static_cast<size_t>(width));
     auto walkColumns = [&](std::vector<Walk>& walks, int32_t firstRow, int32_t direction) {
         for (int32_t k = 0; k <= colLim.maxDepth; ++k) {
@@ -213,20 +229,8 @@ BorderFill RemovePageBorder(RasterImage& page) {
     walkColumns(top, height - 1, -1);
     walkColumns(bottom, 0, 1);
 
-    KeepBorderShapes(left, rowLim, paperLuma, shortSide);
-    KeepBorderShapes(right, rowLim, paperLuma, shortSide);
     KeepBorderShapes(top, colLim, paperLuma, shortSide);
     KeepBorderShapes(bottom, colLim, paperLuma, shortSide);
-
-    Painter paint(page, paper);
-    for (int32_t y = 0; y < height; ++y) {
-        const int32_t l = left[y].depth, r = right[y].depth;
-        if (l > 0) paint.Span(static_cast<uint32_t>(y), 0, static_cast<uint32_t>(l));
-        if (r > 0)
-            paint.Span(static_cast<uint32_t>(y), static_cast<uint32_t>(width - r),
-                       static_cast<uint32_t>(width));
-        result.pixels += l + r;
-    }
     // Columns are painted as runs of neighbouring pixels of each row.
     auto paintColumns = [&](const std::vector<Walk>& walks, int32_t firstRow, int32_t direction) {
         const int32_t deepest = Deepest(walks);
