@@ -63,18 +63,27 @@ struct Walk {
     int32_t dark = 0;   // dark pixels alone
     int64_t darkSum = 0;
     int32_t halo = 0;
+    int32_t gap = 0;  // paper before the dark
     int32_t previous = 0;
     bool done = false;
 };
 
 struct Limits {
-    int32_t darkBelow = 0, haloBelow = 0, haloMax = 0, maxDepth = 0;
+    int32_t darkBelow = 0, haloBelow = 0, haloMax = 0, gapMax = 0, maxDepth = 0;
 };
 
 // Takes the next pixel of a line; false once the line has ended.
 bool Step(Walk& w, int32_t luma, const Limits& lim) {
     if (w.done) return false;
-    if (w.halo == 0 && luma < lim.darkBelow) {
+    if (w.dark == 0 && luma >= lim.darkBelow) {
+        // A sliver of paper between the edge and the border, as a page laid
+        // slightly off the scanner's edge shows.
+        if (w.gap >= lim.gapMax || luma < lim.haloBelow) {
+            w.done = true;
+            return false;
+        }
+        ++w.gap;
+    } else if (w.halo == 0 && luma < lim.darkBelow) {
         ++w.dark;
         w.darkSum += luma;
     } else if (w.dark > 0 && w.halo < lim.haloMax && luma < lim.haloBelow &&
@@ -188,6 +197,7 @@ BorderFill RemovePageBorder(RasterImage& page) {
     rowLim.darkBelow = colLim.darkBelow = static_cast<int32_t>(kDarkFraction * paperLuma);
     rowLim.haloBelow = colLim.haloBelow = static_cast<int32_t>(kHaloFraction * paperLuma);
     rowLim.haloMax = colLim.haloMax = std::max(2, shortSide / 150);
+    rowLim.gapMax = colLim.gapMax = shortSide / 25;
     rowLim.maxDepth = width / 4;
     colLim.maxDepth = height / 4;
 

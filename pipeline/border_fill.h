@@ -12,7 +12,9 @@
 // quarter of the page, with a depth that changes smoothly from row to row,
 // and dark on average. Text or a picture that touches the edge gives short
 // or ragged runs and is left alone, and the depth stops at the first light
-// pixel, so nothing beyond the paper gap around the content is touched.
+// pixel after the dark (a sliver of paper, a 25th of the page, may lie
+// between the edge and the border), so nothing beyond the paper gap around
+// the content is touched.
 #pragma once
 
 #include <cstdint>

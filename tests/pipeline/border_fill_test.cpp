@@ -63,6 +63,8 @@ TEST(BorderFill, BordersOfEveryShapeBecomePaperAndTextStays) {
              return out ? 15 : -1;
          }},
         {"one side", [](int32_t x, int32_t, const Box& b) { return Gap(x, b.x0) > 0 ? 40 : -1; }},
+        {"strip off the edge",
+         [](int32_t x, int32_t, const Box&) { return x >= 30 && x < 70 ? 10 : -1; }},
         {"wedge of a turned scan",
          [wedge](int32_t x, int32_t y, const Box&) {
              return y < x * wedge || x < (H - y) * wedge ? 10 : -1;
