@@ -117,21 +117,27 @@ void KeepBorderShapes(std::vector<Walk>& walks, const Limits& lim, int32_t paper
             continue;
         }
         int32_t end = i;
-        int64_t depthSum = 0, rough = 0, darkSum = 0, darkCount = 0;
+        int64_t depthSum = 0, rough = 0, darkSum = 0, darkCount = 0, jumps = 0;
         int32_t deepest = 0;
         while (end < n && walks[end].dark > 0) {
             depthSum += walks[end].depth;
             darkSum += walks[end].darkSum;
             darkCount += walks[end].dark;
             deepest = std::max(deepest, walks[end].depth);
-            if (end > i) rough += std::abs(walks[end].depth - walks[end - 1].depth);
+            if (end > i) {
+                const int32_t step = std::abs(walks[end].depth - walks[end - 1].depth);
+                rough += step;
+                jumps += step > std::max(4, deepest / 5);
+            }
             ++end;
         }
         const int32_t len = end - i;
         const double meanDepth = static_cast<double>(depthSum) / len;
         const double meanRough = len > 1 ? static_cast<double>(rough) / (len - 1) : 0.0;
         const double meanDark = static_cast<double>(darkSum) / static_cast<double>(darkCount);
-        const bool smooth = meanRough <= std::max(3.0, 0.25 * meanDepth);
+        // A border's inner edge is a line: hardly a sudden step along it,
+        // unlike the stripes and dots of a picture.
+        const bool smooth = meanRough <= std::max(3.0, 0.25 * meanDepth) && jumps * 50 <= len;
         const bool darkEnough = meanDark <= kMeanDarkFraction * paperLuma;
         const bool border = len >= longRun;
         // Round: deepest near the middle, shallow at both ends, unlike the
