@@ -73,17 +73,16 @@ TEST(CleanRun, DirtyPageLosesBorderSkewAndSpecks) {
     EXPECT_LT(ratio, 1.1);
 }
 
+// Anti-aliased colour text on white: any flattening or speck removal would
+// change some stroke edge.
 TEST(CleanRun, CleanLevelPageEqualsPlainThreshold) {
     ScratchDir dir;
-    RasterImage page = GreyPage(DrawTurned(W, H, TextLineBoxes(W, H, 12), 0),
-                                [](int32_t, int32_t) { return false; });
-    SaveOrFail(page, dir.File("in.png"));
+    DrawTextLines({"A clean page, level; its dots", "and commas (i, j, ;) stay.", "Nothing to do."},
+                  dir.File("in.png"));
     const ProgramResult clean =
         RunSheetmend({"-clean", "-threshold", "0", dir.File("in.png"), dir.File("clean.png")});
-    const ProgramResult plain =
-        RunSheetmend({"-threshold", "0", dir.File("in.png"), dir.File("plain.png")});
-    EXPECT_NE(clean.out.find("[Message] Clean: no border, level (skew "), std::string::npos)
-        << clean.out;
+    RunSheetmend({"-threshold", "0", dir.File("in.png"), dir.File("plain.png")});
+    EXPECT_NE(clean.out.find("[Message] Clean: no border, "), std::string::npos) << clean.out;
     EXPECT_NE(clean.out.find(", 0 specks removed."), std::string::npos) << clean.out;
     EXPECT_TRUE(SamePixels(LoadOrFail(dir.File("clean.png")), LoadOrFail(dir.File("plain.png"))));
 }
