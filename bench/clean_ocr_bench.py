@@ -12,7 +12,7 @@ their truth is the engine's reading of the scan as it was.
     bench/clean_ocr_bench.py [--sheetmend PATH]
 """
 import argparse
-import difflib
+import collections
 import os
 import random
 import re
@@ -43,8 +43,10 @@ def ocr(path):
 
 
 def accuracy(truth, got):
-    m = difflib.SequenceMatcher(None, truth, got, autojunk=False)
-    return 100.0 * sum(b.size for b in m.get_matching_blocks()) / max(1, len(truth))
+    """Words of the truth found in the reading, each as often as it occurs
+    (the engine may read the columns of a table in another order)."""
+    found = collections.Counter(got)
+    return 100.0 * sum(min(n, found[w]) for w, n in collections.Counter(truth).items()) / max(1, len(truth))
 
 
 def draw_text(path, seed):
