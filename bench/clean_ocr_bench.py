@@ -108,20 +108,14 @@ def main():
             for f in (cleaned, plain):
                 if os.path.exists(f):
                     os.unlink(f)
-            # The engine reads PNG (its TIFF reader ignores the bit order tag
-            # of the program's Group 4 files); the TIFFs are for the sizes.
-            cleaned_png = os.path.join(work, "clean.png")
-            if os.path.exists(cleaned_png):
-                os.unlink(cleaned_png)
             run([args.sheetmend, "-clean", "-threshold", "0", page, cleaned])
-            run([args.sheetmend, "-clean", "-threshold", "0", page, cleaned_png])
             run([args.sheetmend, "-threshold", "0", page, plain])
             pgm, unp = os.path.join(work, "in.pgm"), os.path.join(work, "unpaper.pgm")
             run([MAGICK, page, pgm])
             if os.path.exists(unp):
                 os.unlink(unp)
             run([UNPAPER, "--overwrite", pgm, unp])
-            a, c, u = accuracy(truth_words, ocr(page)), accuracy(truth_words, ocr(cleaned_png)), \
+            a, c, u = accuracy(truth_words, ocr(page)), accuracy(truth_words, ocr(cleaned)), \
                 accuracy(truth_words, ocr(unp) if os.path.exists(unp) else [])
             sp, sc = os.path.getsize(plain), os.path.getsize(cleaned)
             rows.append((name, a, c, u, sp, sc, is_dirty))
