@@ -54,6 +54,7 @@ struct ToolOptions {
     int32_t orient = 0;
     int32_t sidecar = 0;
     std::string report;  // the per-page report's file, "-" for standard error; empty = none
+    int32_t clean = 0;  // border, flattening, straightening and specks in one pass
 };
 
 // The defaults set before parsing: no threshold, no dithering, no long-line

@@ -8,6 +8,7 @@
 #include "image/formats.h"
 #include "image/page_facts.h"
 #include "image/raster_image.h"
+#include "pipeline/clean_pass.h"
 #include "pipeline/external_tools.h"
 #include "pipeline/image_files.h"
 #include "pipeline/orient.h"
@@ -24,11 +25,16 @@ int32_t ApplyConversionOptions(const ToolOptions& options, RasterImage& image) {
 
     // Flattening comes first: every later step (straightening, any
     // threshold) does better on even paper.
+    // -clean paints the border first, so that neither the flattening nor
+    // the skew measurement sees it.
+    CleanRecord clean;
+    if (options.clean) CleanBeforeOrient(options, image, clean);
     if (options.flatten) image.FlattenBackground();
     // The page as scanned is first set upright and level, so that every
     // later step sees a straight page.
     if (options.orient) OrientPage(options, image);
     if (options.straighten) StraightenPage(options, image);
+    else if (options.clean) CleanStraighten(options, image, clean);
 
     // Resize: a single given side keeps the proportions (truncated).
     const int32_t w = options.width, h = options.height;
@@ -91,6 +97,7 @@ int32_t ApplyConversionOptions(const ToolOptions& options, RasterImage& image) {
         else if (image.GetBpp() > target)
             image.DecreaseBpp(target, true, nullptr, 0);
     }
+    if (options.clean) CleanAfterConversion(options, image, clean);
     return 1;
 }
 

@@ -18,7 +18,7 @@ bool HasConversionOptions(const ToolOptions& o) {
                        o.bitcount == 24 || o.bitcount == 32;
     return depth || o.rotate != 0 || o.threshold >= 0 || o.dither >= 0 || o.width > 0 ||
            o.height > 0 || o.flip || o.mirror || o.deskew || o.despeckle || o.flatten ||
-           o.straighten || o.orient;
+           o.straighten || o.orient || o.clean;
 }
 
 uint32_t TrimColorFromText(const std::string& text) {

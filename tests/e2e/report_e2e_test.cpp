@@ -125,6 +125,11 @@ TEST_F(ReportTest, OwnDeskewAndDespeckleReportTheAngleAndTheSpecks) {
     EXPECT_NEAR(std::stod(Py("d[0][\"rotated\"]")), -1.2, 0.1);
     EXPECT_EQ(Py("[d[0][\"specks\"], d[0][\"operation\"], d[0][\"status\"]]"),
               "[5, 'clean', 'ok']");
+    // The whole-page straightening reports the same angle, and how sure it is.
+    RunSheetmend({"-straighten", "-report", report, dir + "/in.tif", dir + "/straight.tif"});
+    EXPECT_NEAR(std::stod(Py("d[1][\"skew\"]")), 1.2, 0.1);
+    EXPECT_NEAR(std::stod(Py("d[1][\"rotated\"]")), -1.2, 0.1);
+    EXPECT_GT(std::stod(Py("d[1][\"confidence\"]")), 0.66);
 }
 
 TEST_F(ReportTest, WorkersAndProcessesKeepLinesWholeAndInListOrder) {
