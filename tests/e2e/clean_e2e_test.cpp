@@ -16,17 +16,6 @@ namespace {
 
 constexpr int32_t W = 1240, H = 1754;
 
-RasterImage GreyPage(const BitPage& ink, const std::function<bool(int32_t, int32_t)>& dark) {
-    RasterImage grey(W, H, 8);
-    grey.SetGrayPalette();
-    grey.SetXDpi(150);
-    grey.SetYDpi(150);
-    for (int32_t y = 0; y < H; ++y)
-        for (int32_t x = 0; x < W; ++x)
-            grey.SetPixelIndex(x, H - 1 - y, ink.Ink(x, y) ? 30 : dark(x, y) ? 20 : 225);
-    return grey;
-}
-
 TEST(CleanRun, DirtyPageLosesBorderSkewAndSpecks) {
     ScratchDir dir;
     const std::vector<Rect> boxes = TextLineBoxes(W, H, 12);
@@ -39,8 +28,8 @@ TEST(CleanRun, DirtyPageLosesBorderSkewAndSpecks) {
             specks.emplace_back(x, y);
         }
     const double slope = std::tan(angle);
-    RasterImage dirty =
-        GreyPage(ink, [slope](int32_t x, int32_t y) { return x < 70 || y < 25 + x * slope; });
+    RasterImage dirty = GreyInkPage(
+        ink, 150, [slope](int32_t x, int32_t y) { return x < 70 || y < 25 + x * slope; });
     SaveOrFail(dirty, dir.File("dirty.tif"));
 
     const ProgramResult r =

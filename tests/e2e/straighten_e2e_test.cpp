@@ -26,13 +26,7 @@ TEST(StraightenRun, StraightensEveryPageThenThresholds) {
     const std::vector<Rect> boxes = TextLineBoxes(W, H, 40, 14, 30);
     for (double angle : {2.4, -1.7}) {
         const BitPage ink = DrawTurned(W, H, boxes, angle * kDegree);
-        RasterImage grey(W, H, 8);
-        grey.SetGrayPalette();
-        grey.SetXDpi(150);
-        grey.SetYDpi(150);
-        for (int32_t y = 0; y < H; ++y)
-            for (int32_t x = 0; x < W; ++x)
-                grey.SetPixelIndex(x, H - 1 - y, ink.Ink(x, y) ? 30 : 225);
+        RasterImage grey = GreyInkPage(ink, 150);
         SaveOrFail(grey, dir.File(angle > 0 ? "a.tif" : "b.tif"));
     }
     ASSERT_EQ(RunShell("tiffcp " + dir.File("a.tif") + " " + dir.File("b.tif") + " " +

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -167,6 +168,21 @@ inline BitPage InkOfImage(const RasterImage& img) {
             if (c.red * 306 + c.green * 601 + c.blue * 117 < 128 * 1024) page.Set(x, y);
         }
     return page;
+}
+
+// The ink as an 8-bit grey page at `dpi`: ink at level 30 on paper at 225,
+// and the pixels `dark` marks (borders, specks) at 20.
+inline RasterImage GreyInkPage(const BitPage& ink, int32_t dpi,
+                               const std::function<bool(int32_t, int32_t)>& dark = {}) {
+    const int32_t w = ink.width, h = ink.height;
+    RasterImage grey(static_cast<uint32_t>(w), static_cast<uint32_t>(h), 8);
+    grey.SetGrayPalette();
+    grey.SetXDpi(dpi);
+    grey.SetYDpi(dpi);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x)
+            grey.SetPixelIndex(x, h - 1 - y, ink.Ink(x, y) ? 30 : (dark && dark(x, y)) ? 20 : 225);
+    return grey;
 }
 
 }  // namespace sheetmend::testing
