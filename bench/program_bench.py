@@ -133,8 +133,11 @@ def measure(commands, runs, workdir, shell=True):
     wall time when other work shares the machine."""
     out = os.path.join(workdir, "hf.json")
     # -i: sheetmend exits with 1 on success (the result of its last file).
+    # The outputs go before every run, without a shell's globbing (-N runs
+    # the preparation without a shell too); a peer such as unpaper refuses to
+    # overwrite its output and would otherwise fail fast on every later run.
     args = ["hyperfine", "-i", "--style", "none", "--warmup", "1", "--runs", str(runs),
-            "--export-json", out, "--prepare", f"rm -f {workdir}/out*"]
+            "--export-json", out, "--prepare", f"find {workdir} -maxdepth 1 -name out* -delete"]
     if not shell:
         args.append("-N")
     args += commands
