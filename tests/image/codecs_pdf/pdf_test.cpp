@@ -54,26 +54,42 @@ struct PageCase {
     bool smask;
 };
 
+void WhitePaperFirst(RasterImage& i) {
+    i.SetPaletteColor(0, 255, 255, 255);
+    i.SetPaletteColor(1, 0, 0, 0);
+}
+void BlackFirst(RasterImage& i) {
+    i.SetPaletteColor(0, 0, 0, 0);
+    i.SetPaletteColor(1, 255, 255, 255);
+}
+void TwoColours(RasterImage& i) {
+    i.SetPaletteColor(0, 20, 30, 140);    // dark blue ink
+    i.SetPaletteColor(1, 250, 240, 150);  // yellowish paper
+}
+
+// The random pixels become paper but for a long stroke of `ink` every 24
+// rows, as on a page of text, which Group 4 codes far better than Flate.
+void Strokes(RasterImage& i, uint8_t ink) {
+    const auto w = static_cast<int32_t>(i.GetWidth()), h = static_cast<int32_t>(i.GetHeight());
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x)
+            i.SetPixelIndex(x, y, y % 24 < 3 && x > 3 && x < w - 4 ? ink : 1 - ink);
+}
+
 // Widths are chosen off multiples of 8 (and of 2 for 4 bits), so the last
-// byte of each row is only partly used.
+// byte of each row is only partly used. Random 1-bit pixels are coded with
+// Flate (Group 4 makes noise larger than it is), strokes with Group 4.
 const PageCase kPages[] = {
-    {"bilevel white paper first", 203, 61, 1,
-     [](RasterImage& i) {
-         i.SetPaletteColor(0, 255, 255, 255);
-         i.SetPaletteColor(1, 0, 0, 0);
-     },
-     300, 300, "gray", 1, 1, "ccitt", false},
-    {"bilevel black first", 77, 40, 1,
-     [](RasterImage& i) {
-         i.SetPaletteColor(0, 0, 0, 0);
-         i.SetPaletteColor(1, 255, 255, 255);
-     },
+    {"bilevel white paper first", 203, 61, 1, WhitePaperFirst, 300, 300, "gray", 1, 1, "image",
+     false},
+    {"bilevel black first", 77, 40, 1, BlackFirst, 200, 100, "gray", 1, 1, "image", false},
+    {"bilevel two colours", 45, 33, 1, TwoColours, 150, 150, "index", 1, 1, "image", false},
+    {"bilevel strokes, white paper first", 203, 61, 1,
+     [](RasterImage& i) { WhitePaperFirst(i), Strokes(i, 1); }, 300, 300, "gray", 1, 1, "ccitt",
+     false},
+    {"bilevel strokes, black first", 77, 40, 1, [](RasterImage& i) { BlackFirst(i), Strokes(i, 0); },
      200, 100, "gray", 1, 1, "ccitt", false},
-    {"bilevel two colours", 45, 33, 1,
-     [](RasterImage& i) {
-         i.SetPaletteColor(0, 20, 30, 140);    // dark blue ink
-         i.SetPaletteColor(1, 250, 240, 150);  // yellowish paper
-     },
+    {"bilevel strokes, two colours", 45, 33, 1, [](RasterImage& i) { TwoColours(i), Strokes(i, 0); },
      150, 150, "index", 1, 1, "ccitt", false},
     {"four-bit grey", 37, 21, 4, SetGreyRamp, 96, 96, "gray", 1, 4, "image", false},
     {"four-bit palette", 31, 19, 4, [](RasterImage&) {}, 72, 144, "index", 1, 4, "image", false},
@@ -153,7 +169,8 @@ TEST(PdfPage, EveryDepthIsCodedLosslesslyAndSizedByItsResolution) {
 }
 
 // The colours of a two-colour page as a renderer draws them: a page of two
-// blocks, sampled away from their edge (where the renderer smooths).
+// blocks, sampled away from their edge (where the renderer smooths), coded
+// with Group 4 and, with noise in its bottom rows, with Flate.
 TEST(PdfPage, TwoColourBilevelPageIsDrawnInItsColours) {
     ScratchDir dir;
     const std::string pdf = dir.File("two.pdf");
@@ -161,25 +178,120 @@ TEST(PdfPage, TwoColourBilevelPageIsDrawnInItsColours) {
         RgbQuad first, second;
     };
     const Pair pairs[] = {{RgbQuad{200, 40, 10, 0}, RgbQuad{210, 250, 245, 0}},  // dark entry first
-                          {RgbQuad{230, 255, 255, 0}, RgbQuad{0, 90, 0, 0}}};  // light entry first
+                          {RgbQuad{230, 255, 255, 0}, RgbQuad{0, 90, 0, 0}},  // light entry first
+                          {RgbQuad{0, 0, 0, 0}, RgbQuad{255, 255, 255, 0}},
+                          {RgbQuad{255, 255, 255, 0}, RgbQuad{0, 0, 0, 0}}};
+    std::mt19937 rng(7);
     for (const Pair& p : pairs) {
-        RasterImage img(48, 32, 1);
-        img.SetPaletteColor(0, p.first);
-        img.SetPaletteColor(1, p.second);
-        for (int32_t y = 0; y < 32; ++y)
-            for (int32_t x = 24; x < 48; ++x) img.SetPixelIndex(x, y, 1);
-        img.SetXDpi(72);
-        img.SetYDpi(72);
-        ASSERT_TRUE(img.Save(pdf.c_str(), kFormatPdf));
-        ASSERT_EQ(RunShell("pdftoppm -r 72 '" + pdf + "' '" + dir.File("r") + "'"), 0);
+        for (const bool noisy : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << int(p.first.red) << " " << int(p.first.green)
+                                              << (noisy ? " noisy" : " plain"));
+            RasterImage img(48, 32, 1);
+            img.SetPaletteColor(0, p.first);
+            img.SetPaletteColor(1, p.second);
+            for (int32_t y = 0; y < 32; ++y)
+                for (int32_t x = 0; x < 48; ++x)
+                    img.SetPixelIndex(x, y, noisy && y < 8 ? rng() & 1 : x >= 24);
+            img.SetXDpi(72);
+            img.SetYDpi(72);
+            ASSERT_TRUE(img.Save(pdf.c_str(), kFormatPdf));
+            const std::vector<ListedImage> list = ListImages(pdf);
+            ASSERT_EQ(list.size(), 1u);
+            EXPECT_EQ(list[0].encoding, noisy ? "image" : "ccitt");
+            ASSERT_EQ(RunShell("pdftoppm -r 72 '" + pdf + "' '" + dir.File("r") + "'"), 0);
+            Pnm drawn;
+            ASSERT_TRUE(DecodeWithImageMagick(dir.File("r-1.ppm"), &drawn));
+            ASSERT_EQ(drawn.width, 48);
+            int r, g, b;
+            drawn.Rgb(8, 16, &r, &g, &b);
+            EXPECT_EQ(RgbQuad(b, g, r, 0), p.first);
+            drawn.Rgb(40, 16, &r, &g, &b);
+            EXPECT_EQ(RgbQuad(b, g, r, 0), p.second);
+        }
+    }
+}
+
+// A letter page at 150 dpi with lines of "words", and the same page with a
+// shaded disc dithered into it (error diffusion, as a scanned halftone
+// photograph comes out in black and white): the text page keeps Group 4,
+// the other is coded with Flate and comes out smaller than its Group 4
+// TIFF. Both keep every pixel, black drawn black.
+TEST(PdfPage, DitheredBilevelPageIsCodedWithFlateAndTextWithGroupFour) {
+    ScratchDir dir;
+    for (const bool photo : {false, true}) {
+        SCOPED_TRACE(photo ? "dithered photograph" : "text");
+        const int32_t width = 1275, height = 1650;
+        RasterImage img(width, height, 1);
+        img.SetPaletteColor(0, 255, 255, 255);
+        img.SetPaletteColor(1, 0, 0, 0);
+        std::mt19937 rng(11);
+        for (int32_t top = 100; top < 1500; top += 30)  // words of strokes 12 px high
+            for (int32_t x = 100; x < 1175;) {
+                const int32_t end = std::min<int32_t>(1175, x + 20 + static_cast<int32_t>(rng() % 120));
+                for (int32_t y = top; y < top + 12; ++y)
+                    for (int32_t i = x; i < end; ++i) img.SetPixelIndex(i, y, i % 7 < 4);
+                x = end + 12;
+            }
+        // A bar at the left, down the whole page.
+        for (int32_t y = 0; y < height; ++y)
+            for (int32_t x = 40; x < 70; ++x) img.SetPixelIndex(x, y, 1);
+        if (photo) {
+            // Floyd-Steinberg over a disc shaded from white to black.
+            const int32_t cx = 640, cy = 800, radius = 450;
+            std::vector<double> error(2 * (width + 2), 0.0);
+            for (int32_t y = cy - radius; y < cy + radius; ++y) {
+                double* here = &error[(y % 2) * (width + 2) + 1];
+                double* next = &error[((y + 1) % 2) * (width + 2) + 1];
+                std::fill(next - 1, next + width + 1, 0.0);
+                for (int32_t x = cx - radius; x < cx + radius; ++x) {
+                    const double d = std::hypot(x - cx, y - cy) / radius;
+                    if (d >= 1) continue;
+                    const double want = 255 * d + here[x];
+                    const double got = want < 128 ? 0 : 255;
+                    img.SetPixelIndex(x, y, got == 0);
+                    const double e = want - got;
+                    here[x + 1] += e * 7 / 16;
+                    next[x - 1] += e * 3 / 16;
+                    next[x] += e * 5 / 16;
+                    next[x + 1] += e * 1 / 16;
+                }
+            }
+        }
+        img.SetXDpi(150);
+        img.SetYDpi(150);
+        const std::string pdf = dir.File(photo ? "photo.pdf" : "text.pdf");
+        const std::string tif = dir.File(photo ? "photo.tif" : "text.tif");
+        ASSERT_TRUE(img.Save(pdf.c_str(), kFormatPdf)) << img.GetLastError();
+        img.SetCodecOption(4, kFormatTiff);
+        ASSERT_TRUE(img.Save(tif.c_str(), kFormatTiff)) << img.GetLastError();
+
+        std::string check;
+        EXPECT_TRUE(QpdfCheckPasses(pdf, &check)) << check;
+        const std::vector<ListedImage> list = ListImages(pdf);
+        ASSERT_EQ(list.size(), 1u);
+        EXPECT_EQ(list[0].colour, "gray");
+        EXPECT_EQ(list[0].bits, 1);
+        EXPECT_EQ(list[0].encoding, photo ? "image" : "ccitt");
+        struct stat p, t;
+        ASSERT_EQ(stat(pdf.c_str(), &p), 0);
+        ASSERT_EQ(stat(tif.c_str(), &t), 0);
+        if (photo) {
+            EXPECT_LT(p.st_size, t.st_size * 9 / 10) << p.st_size << " vs " << t.st_size;
+        }
+        Pnm pixels;
+        ASSERT_TRUE(ExtractImage(dir, pdf, 0, &pixels));
+        EXPECT_TRUE(MatchesPnm(img, pixels));
+        // Drawn at its resolution: the bar at the left is black, the margin
+        // beside it white.
+        ASSERT_EQ(RunShell("pdftoppm -r 150 '" + pdf + "' '" + dir.File("r") + "'"), 0);
         Pnm drawn;
         ASSERT_TRUE(DecodeWithImageMagick(dir.File("r-1.ppm"), &drawn));
-        ASSERT_EQ(drawn.width, 48);
+        ASSERT_EQ(drawn.width, width);
         int r, g, b;
-        drawn.Rgb(8, 16, &r, &g, &b);
-        EXPECT_EQ(RgbQuad(b, g, r, 0), p.first);
-        drawn.Rgb(40, 16, &r, &g, &b);
-        EXPECT_EQ(RgbQuad(b, g, r, 0), p.second);
+        drawn.Rgb(55, 800, &r, &g, &b);
+        EXPECT_EQ(r + g + b, 0);
+        drawn.Rgb(20, 800, &r, &g, &b);
+        EXPECT_EQ(r + g + b, 3 * 255);
     }
 }
 
@@ -330,7 +442,7 @@ TEST(PdfWriter, WritesPagesOneAtATimeAndNothingBeforeClose) {
         EXPECT_NEAR(w, 20 + k, 0.001);  // 72 dpi: one point per pixel
         EXPECT_NEAR(h, 10 + k, 0.001);
     }
-    EXPECT_EQ(list[0].encoding, "ccitt");
+    EXPECT_EQ(list[0].encoding, "image");  // random bits: Flate beats Group 4
     EXPECT_EQ(list[2].colour, "rgb");
 
     // The same document into a stream gives the same bytes (the file ID is
