@@ -572,5 +572,59 @@ TEST(PdfTextLayer, OddTextStillMakesAValidSearchableFile) {
     EXPECT_EQ(out, "1\n");
 }
 
+// Two justified columns of a book page at 300 dpi (10 point type: an
+// ascender height of 31 pixels, lines 50 pixels apart, word spaces stretched
+// to fill each line): pdftotext, in its own reading order, gives the lines
+// as the engine read them, the left column first, one text line each.
+TEST(PdfTextLayer, PdftotextReadsTwoColumnsInTheEnginesOrder) {
+    ScratchDir dir;
+    const std::string pdf = dir.File("columns.pdf");
+    RasterImage page(2550, 3300, 1);
+    page.SetPaletteColor(0, 255, 255, 255);
+    page.SetPaletteColor(1, 0, 0, 0);
+    page.SetXDpi(300);
+    page.SetYDpi(300);
+    static const char* const kWords[] = {"the",   "page", "of",     "a",    "book", "set",
+                                         "in",    "two",  "columns", "read", "down", "each",
+                                         "first", "then", "across", "word", "space", "line"};
+    std::mt19937 rng(3);
+    PageText text;
+    for (const double columnLeft : {150.0, 1350.0}) {
+        const double columnRight = columnLeft + 1050;
+        for (int k = 0; k < 14; ++k) {
+            PageTextLine line;
+            const double baseline = 400 + 50 * k;
+            line.left = columnLeft, line.top = baseline - 31;
+            line.right = columnRight, line.bottom = baseline + 9;
+            line.offset = -9;
+            // Words of 3 to 9 letters, 19 pixels each, then the line's
+            // spare width shared among its spaces.
+            std::vector<double> widths;
+            double inked = 0;
+            while (inked + 13.0 * widths.size() < 900) {
+                widths.push_back(19.0 * (3 + rng() % 7));
+                inked += widths.back();
+            }
+            const double space = (columnRight - columnLeft - inked) / (widths.size() - 1);
+            double x = columnLeft;
+            for (const double w : widths) {
+                line.words.push_back({x, baseline - 31, x + w, baseline,
+                                      kWords[rng() % std::size(kWords)] +
+                                          std::to_string(text.size())});
+                x += w + space;
+            }
+            text.push_back(line);
+        }
+    }
+    PdfWriter writer;
+    ASSERT_TRUE(writer.Open(pdf.c_str()));
+    ASSERT_TRUE(writer.AddPage(page, &text));
+    ASSERT_TRUE(writer.Close()) << writer.GetLastError();
+    std::string out;
+    RunShell("pdftotext '" + pdf + "' - 2>&1", &out);
+    for (size_t at; (at = out.find("\n\n")) != std::string::npos;) out.erase(at, 1);
+    EXPECT_EQ(out, PlainText(text) + "\f");
+}
+
 }  // namespace
 }  // namespace sheetmend::testing
