@@ -100,7 +100,7 @@ def hocr_words(document):
         m = re.search(r"baseline (\S+) ([^;]+)", title)
         slope, offset = (float(m[1]), float(m[2])) if m else (0.0, 0.0)
         for x0, x1, text in re.findall(
-                r'class="ocr_word" title="bbox (\d+) \d+ (\d+) \d+">\s*<span>([^<]*)<', chunk):
+                r'class="ocr_word" title="bbox (\d+) \d+ (\d+) \d+[^"]*">\s*<span>([^<]*)<', chunk):
             middle = (int(x0) + int(x1)) / 2
             words.append((html_unescape(text), int(x0), int(x1),
                           ly1 + offset + slope * (middle - lx0)))

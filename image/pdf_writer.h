@@ -5,7 +5,10 @@
 // Each page keeps its pixels exactly, in the smallest lossless coding at hand:
 //   1 bit        CCITT Group 4 (K -1); black and white as DeviceGray, any
 //                other two colours as an /Indexed space with /BlackIs1 set
-//                so that the darker colour is drawn by the black runs;
+//                so that the darker colour is drawn by the black runs; or,
+//                for dithered and halftone pages where Group 4 codes worse
+//                than 6:1 and Flate does better, the rows with Flate in
+//                the same colour space;
 //   4 or 8 bits  DeviceGray with Flate for a grey ramp, else /Indexed with Flate;
 //   24 bits      DeviceRGB with Flate, or the original JPEG data as it was
 //                read (DCT) when the page still holds exactly the pixels

@@ -12,8 +12,10 @@
 //
 // A word is placed at its box's left edge on its line's baseline (level, at
 // the baseline's height in the word's middle, so that a sloping line does
-// not split its words for text readers), its font size the height of the
-// line above the baseline, and scaled horizontally
+// not split its words for text readers), its glyph box as high as the line
+// above the baseline (the font size 1.25 times that: the glyph box is 0.8 em
+// high, as text faces' ascenders, so text readers see the line spacing the
+// page has), and scaled horizontally
 // (Tz) so that its characters span exactly the box width. A blank follows
 // every word but a line's last one, so copied text has its spaces; lines at
 // different baselines come out as lines of their own.

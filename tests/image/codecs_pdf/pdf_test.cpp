@@ -55,26 +55,27 @@ struct PageCase {
 };
 
 // Widths are chosen off multiples of 8 (and of 2 for 4 bits), so the last
-// byte of each row is only partly used.
+// byte of each row is only partly used. Random 1-bit pixels are coded with
+// Flate: Group 4 makes noise larger than it is.
 const PageCase kPages[] = {
     {"bilevel white paper first", 203, 61, 1,
      [](RasterImage& i) {
          i.SetPaletteColor(0, 255, 255, 255);
          i.SetPaletteColor(1, 0, 0, 0);
      },
-     300, 300, "gray", 1, 1, "ccitt", false},
+     300, 300, "gray", 1, 1, "image", false},
     {"bilevel black first", 77, 40, 1,
      [](RasterImage& i) {
          i.SetPaletteColor(0, 0, 0, 0);
          i.SetPaletteColor(1, 255, 255, 255);
      },
-     200, 100, "gray", 1, 1, "ccitt", false},
+     200, 100, "gray", 1, 1, "image", false},
     {"bilevel two colours", 45, 33, 1,
      [](RasterImage& i) {
          i.SetPaletteColor(0, 20, 30, 140);    // dark blue ink
          i.SetPaletteColor(1, 250, 240, 150);  // yellowish paper
      },
-     150, 150, "index", 1, 1, "ccitt", false},
+     150, 150, "index", 1, 1, "image", false},
     {"four-bit grey", 37, 21, 4, SetGreyRamp, 96, 96, "gray", 1, 4, "image", false},
     {"four-bit palette", 31, 19, 4, [](RasterImage&) {}, 72, 144, "index", 1, 4, "image", false},
     {"eight-bit grey", 53, 29, 8, SetGreyRamp, 300, 300, "gray", 1, 8, "image", false},
@@ -153,7 +154,8 @@ TEST(PdfPage, EveryDepthIsCodedLosslesslyAndSizedByItsResolution) {
 }
 
 // The colours of a two-colour page as a renderer draws them: a page of two
-// blocks, sampled away from their edge (where the renderer smooths).
+// blocks, sampled away from their edge (where the renderer smooths), coded
+// with Group 4 and, with noise in its bottom rows, with Flate.
 TEST(PdfPage, TwoColourBilevelPageIsDrawnInItsColours) {
     ScratchDir dir;
     const std::string pdf = dir.File("two.pdf");
@@ -161,25 +163,84 @@ TEST(PdfPage, TwoColourBilevelPageIsDrawnInItsColours) {
         RgbQuad first, second;
     };
     const Pair pairs[] = {{RgbQuad{200, 40, 10, 0}, RgbQuad{210, 250, 245, 0}},  // dark entry first
-                          {RgbQuad{230, 255, 255, 0}, RgbQuad{0, 90, 0, 0}}};  // light entry first
+                          {RgbQuad{230, 255, 255, 0}, RgbQuad{0, 90, 0, 0}},  // light entry first
+                          {RgbQuad{0, 0, 0, 0}, RgbQuad{255, 255, 255, 0}},
+                          {RgbQuad{255, 255, 255, 0}, RgbQuad{0, 0, 0, 0}}};
+    std::mt19937 rng(7);
     for (const Pair& p : pairs) {
-        RasterImage img(48, 32, 1);
-        img.SetPaletteColor(0, p.first);
-        img.SetPaletteColor(1, p.second);
-        for (int32_t y = 0; y < 32; ++y)
-            for (int32_t x = 24; x < 48; ++x) img.SetPixelIndex(x, y, 1);
-        img.SetXDpi(72);
-        img.SetYDpi(72);
-        ASSERT_TRUE(img.Save(pdf.c_str(), kFormatPdf));
-        ASSERT_EQ(RunShell("pdftoppm -r 72 '" + pdf + "' '" + dir.File("r") + "'"), 0);
-        Pnm drawn;
-        ASSERT_TRUE(DecodeWithImageMagick(dir.File("r-1.ppm"), &drawn));
-        ASSERT_EQ(drawn.width, 48);
-        int r, g, b;
-        drawn.Rgb(8, 16, &r, &g, &b);
-        EXPECT_EQ(RgbQuad(b, g, r, 0), p.first);
-        drawn.Rgb(40, 16, &r, &g, &b);
-        EXPECT_EQ(RgbQuad(b, g, r, 0), p.second);
+        for (const bool noisy : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << int(p.first.red) << " " << int(p.first.green)
+                                              << (noisy ? " noisy" : " plain"));
+            RasterImage img(48, 32, 1);
+            img.SetPaletteColor(0, p.first);
+            img.SetPaletteColor(1, p.second);
+            for (int32_t y = 0; y < 32; ++y)
+                for (int32_t x = 0; x < 48; ++x)
+                    img.SetPixelIndex(x, y, noisy && y < 8 ? rng() & 1 : x >= 24);
+            img.SetXDpi(72);
+            img.SetYDpi(72);
+            ASSERT_TRUE(img.Save(pdf.c_str(), kFormatPdf));
+            const std::vector<ListedImage> list = ListImages(pdf);
+            ASSERT_EQ(list.size(), 1u);
+            EXPECT_EQ(list[0].encoding, noisy ? "image" : "ccitt");
+            ASSERT_EQ(RunShell("pdftoppm -r 72 '" + pdf + "' '" + dir.File("r") + "'"), 0);
+            Pnm drawn;
+            ASSERT_TRUE(DecodeWithImageMagick(dir.File("r-1.ppm"), &drawn));
+            ASSERT_EQ(drawn.width, 48);
+            int r, g, b;
+            drawn.Rgb(8, 16, &r, &g, &b);
+            EXPECT_EQ(RgbQuad(b, g, r, 0), p.first);
+            drawn.Rgb(40, 16, &r, &g, &b);
+            EXPECT_EQ(RgbQuad(b, g, r, 0), p.second);
+        }
+    }
+}
+
+// A letter page at 150 dpi of lines of words (strokes 12 pixels high) and
+// the same page with a grey ramp dithered by error diffusion into its middle
+// third, as a halftone photograph comes out of a scanner in black and white:
+// Group 4 stays on the text, Flate takes the photograph (smaller than its
+// Group 4 TIFF); both give back every pixel.
+TEST(PdfPage, DitheredBilevelPageIsCodedWithFlateAndTextWithGroupFour) {
+    ScratchDir dir;
+    for (const bool photo : {false, true}) {
+        SCOPED_TRACE(photo ? "photograph" : "text");
+        const int32_t width = 1275;
+        RasterImage img(width, 1650, 1);
+        img.SetPaletteColor(0, 255, 255, 255);
+        img.SetPaletteColor(1, 0, 0, 0);
+        for (int32_t y = 100; y < 1500; ++y)
+            for (int32_t x = 100; x < 1175; ++x)
+                img.SetPixelIndex(x, y, y % 30 < 12 && x % 7 < 4 && (x / 90 + y / 30) % 5);
+        std::vector<double> below(width + 2, 0.0), next(width + 2, 0.0);
+        for (int32_t y = 550; photo && y < 1100; ++y) {  // Floyd-Steinberg
+            below.swap(next);
+            std::fill(next.begin(), next.end(), 0.0);
+            for (int32_t x = 0; x < width; ++x) {
+                const double want = 255.0 * x / width + below[x + 1];
+                img.SetPixelIndex(x, y, want < 128);
+                const double e = want - (want < 128 ? 0 : 255);
+                below[x + 2] += e * 7 / 16, next[x] += e * 3 / 16;
+                next[x + 1] += e * 5 / 16, next[x + 2] += e / 16;
+            }
+        }
+        img.SetXDpi(150);
+        img.SetYDpi(150);
+        const std::string pdf = dir.File("page.pdf"), tif = dir.File("page.tif");
+        ASSERT_TRUE(img.Save(pdf.c_str(), kFormatPdf)) << img.GetLastError();
+        img.SetCodecOption(4, kFormatTiff);
+        ASSERT_TRUE(img.Save(tif.c_str(), kFormatTiff)) << img.GetLastError();
+        EXPECT_TRUE(QpdfCheckPasses(pdf));
+        const std::vector<ListedImage> list = ListImages(pdf);
+        ASSERT_EQ(list.size(), 1u);
+        EXPECT_EQ(list[0].encoding, photo ? "image" : "ccitt");
+        EXPECT_EQ(list[0].colour, "gray");
+        struct stat p, t;
+        ASSERT_EQ(stat(pdf.c_str(), &p) | stat(tif.c_str(), &t), 0);
+        EXPECT_LT(p.st_size, photo ? t.st_size * 9 / 10 : t.st_size + 1200);
+        Pnm pixels;
+        ASSERT_TRUE(ExtractImage(dir, pdf, 0, &pixels));
+        EXPECT_TRUE(MatchesPnm(img, pixels));
     }
 }
 
@@ -330,7 +391,7 @@ TEST(PdfWriter, WritesPagesOneAtATimeAndNothingBeforeClose) {
         EXPECT_NEAR(w, 20 + k, 0.001);  // 72 dpi: one point per pixel
         EXPECT_NEAR(h, 10 + k, 0.001);
     }
-    EXPECT_EQ(list[0].encoding, "ccitt");
+    EXPECT_EQ(list[0].encoding, "image");  // random bits: Flate beats Group 4
     EXPECT_EQ(list[2].colour, "rgb");
 
     // The same document into a stream gives the same bytes (the file ID is
@@ -458,6 +519,46 @@ TEST(PdfTextLayer, OddTextStillMakesAValidSearchableFile) {
         EXPECT_NE(out.find(word), std::string::npos) << word << "\n" << out;
     RunShell("pdffonts '" + pdf + "' | tail -n +3 | wc -l", &out);
     EXPECT_EQ(out, "1\n");
+}
+
+// Two justified columns of a book page at 300 dpi (10 point type: 31 pixels
+// of ascenders, lines 50 pixels apart, the spaces stretched to fill each
+// line): pdftotext, in its own reading order, gives the engine's lines in
+// the engine's order, the left column first, one text line each.
+TEST(PdfTextLayer, PdftotextReadsTwoColumnsInTheEnginesOrder) {
+    ScratchDir dir;
+    const std::string pdf = dir.File("columns.pdf");
+    RasterImage page(2550, 3300, 1);
+    page.SetXDpi(300);
+    page.SetYDpi(300);
+    std::mt19937 rng(3);
+    PageText text;
+    for (const double left : {150.0, 1350.0}) {
+        for (int k = 0; k < 14; ++k) {
+            const double baseline = 400 + 50 * k;
+            PageTextLine line{left, baseline - 31, left + 1050, baseline + 9, 0, -9, 0, {}};
+            std::vector<double> widths;  // words of 3 to 9 letters of 19 pixels
+            double inked = 0;
+            while (inked + 13.0 * widths.size() < 900)
+                inked += widths.emplace_back(19.0 * (3 + rng() % 7));
+            const double space = (1050 - inked) / (widths.size() - 1);
+            for (double x = left; const double w : widths) {
+                line.words.push_back(
+                    {x, baseline - 31, x + w, baseline,
+                     "w" + std::to_string(text.size()) + "x" + std::to_string(rng() % 100)});
+                x += w + space;
+            }
+            text.push_back(line);
+        }
+    }
+    PdfWriter writer;
+    ASSERT_TRUE(writer.Open(pdf.c_str()));
+    ASSERT_TRUE(writer.AddPage(page, &text));
+    ASSERT_TRUE(writer.Close()) << writer.GetLastError();
+    std::string out;
+    RunShell("pdftotext '" + pdf + "' - 2>&1", &out);
+    for (size_t at; (at = out.find("\n\n")) != std::string::npos;) out.erase(at, 1);
+    EXPECT_EQ(out, PlainText(text) + "\f");
 }
 
 }  // namespace
