@@ -16,7 +16,9 @@ and OCRmyPDF's and their ratio, the same ratio with our own part measured
 alone (on a busy machine the differences of whole runs are mostly noise),
 the two file sizes, how equal the words pdftotext gives are (ours against
 the box list, in pdftotext's layout order and with -raw, which keeps the
-order of the text in the file; ours against OCRmyPDF's), and the share of
+order of the text in the file; ours against OCRmyPDF's; in layout order
+pdftotext joins a word hyphenated at a line's end to its rest, and the box
+list's words are joined the same way there), and the share of
 the words pdftotext -bbox gives whose left and right edges lie within one
 point of the engine's hOCR box of the same word, and whose bottom lies
 within a point of their line's baseline in the word's middle (a word that
@@ -79,6 +81,18 @@ def equal_share(a, b):
     return difflib.SequenceMatcher(None, a, b, autojunk=False).ratio()
 
 
+def joined_at_hyphens(words):
+    """The words with each one that ends in a hyphen (a word broken at a
+    line's end) joined to the next, as plain pdftotext joins them."""
+    out = []
+    for w in words:
+        if out and len(out[-1]) > 1 and out[-1].endswith("-"):
+            out[-1] = out[-1][:-1] + w
+        else:
+            out.append(w)
+    return out
+
+
 def box_list_words(path):
     words = []
     if not os.path.exists(path):  # a page without words has none
@@ -91,19 +105,22 @@ def box_list_words(path):
 
 
 def hocr_words(document):
-    """(text, x0, x1, baseline in the word's middle) of each word of our
-    adapter's hOCR file, in pixels."""
+    """(text, x0, x1, baseline in the word's middle, y0, y1, text angle) of
+    each word of our adapter's hOCR file, in pixels."""
     words = []
     for chunk in document.split('class="ocr_line" title="')[1:]:
         title = chunk[:chunk.index('"')]
         lx0, _, _, ly1 = map(int, re.match(r"bbox (\d+) (\d+) (\d+) (\d+)", title).groups())
         m = re.search(r"baseline (\S+) ([^;]+)", title)
         slope, offset = (float(m[1]), float(m[2])) if m else (0.0, 0.0)
-        for x0, x1, text in re.findall(
-                r'class="ocr_word" title="bbox (\d+) \d+ (\d+) \d+[^"]*">\s*<span>([^<]*)<', chunk):
+        turn = re.search(r"textangle (\d+)", title)
+        angle = int(turn[1]) if turn else 0
+        for x0, y0, x1, y1, text in re.findall(
+                r'class="ocr_word" title="bbox (\d+) (\d+) (\d+) (\d+)[^"]*">\s*<span>([^<]*)<',
+                chunk):
             middle = (int(x0) + int(x1)) / 2
             words.append((html_unescape(text), int(x0), int(x1),
-                          ly1 + offset + slope * (middle - lx0)))
+                          ly1 + offset + slope * (middle - lx0), int(y0), int(y1), angle))
     return words
 
 
@@ -125,19 +142,28 @@ def placed_within_a_point(pdf, scan, work, lang):
     dpi = subprocess.run(["pdfimages", "-list", pdf], capture_output=True,
                          text=True).stdout.splitlines()[2].split()[12:14]
     sx, sy = 72 / float(dpi[0]), 72 / float(dpi[1])
-    placed = re.findall(r'xMin="([\d.]+)" yMin="[\d.]+" xMax="([\d.]+)" yMax="([\d.]+)">([^<]*)<',
-                        pdftotext(pdf, "-bbox"))
+    placed = re.findall(
+        r'xMin="([\d.]+)" yMin="([\d.]+)" xMax="([\d.]+)" yMax="([\d.]+)">([^<]*)<',
+        pdftotext(pdf, "-bbox"))
     if not placed:
         return float("nan"), float("nan")
     across = along = 0
-    for a, c, d, text in placed:
-        same = [b for b in boxes if b[0] == html_unescape(text)]
+    for a, b, c, d, text in placed:
+        a, b, c, d = float(a), float(b), float(c), float(d)
+        same = [w for w in boxes if w[0] == html_unescape(text)]
         if not same:
             continue
-        _, x0, x1, baseline = min(same, key=lambda b: abs(b[1] * sx - float(a)) +
-                                  abs(b[3] * sy - float(d)))
-        across += abs(float(a) - x0 * sx) <= 1 and abs(float(c) - x1 * sx) <= 1
-        along += abs(float(d) - baseline * sy) <= 1
+        _, x0, x1, baseline, y0, y1, angle = min(
+            same, key=lambda w: abs(w[1] * sx - a) + abs(w[4] * sy - b))
+        if angle in (90, 270):
+            # A word running up (or down) the page: its ends are the box's
+            # top and bottom, and its baseline the box's right (or left)
+            # edge, where the glyphs' feet stand.
+            across += abs(b - y0 * sy) <= 1 and abs(d - y1 * sy) <= 1
+            along += abs((c if angle == 90 else a) - (x1 if angle == 90 else x0) * sx) <= 1
+        else:
+            across += abs(a - x0 * sx) <= 1 and abs(c - x1 * sx) <= 1
+            along += abs(d - baseline * sy) <= 1
     return across / len(placed), along / len(placed)
 
 
@@ -205,7 +231,8 @@ def main():
                   f"{beyond[0]:5.0f} ({beyond[1]:5.0f}), {peer_beyond[0]:6.0f} ({peer_beyond[1]:5.0f}), "
                   f"{own[0] / peer_beyond[0]:4.2f} ({own[1] / peer_beyond[1]:4.2f}) | "
                   f"{size / 1024:6.1f} / {peer_size / 1024:6.1f} | "
-                  f"{equal_share(text, boxes):5.3f} {equal_share(raw, boxes):5.3f} "
+                  f"{equal_share(joined_at_hyphens(text), joined_at_hyphens(boxes)):5.3f} "
+                  f"{equal_share(raw, boxes):5.3f} "
                   f"{peer_equal:5.3f} | {across:5.3f} {along:5.3f}", flush=True)
         finally:
             shutil.rmtree(work)
