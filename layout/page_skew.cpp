@@ -205,24 +205,37 @@ void Profile(const Strips& st, int32_t firstStrip, int32_t endStrip, double degr
     const int32_t pad = static_cast<int32_t>(std::ceil(st.reach * std::fabs(t))) + 4;
     profile.assign(static_cast<size_t>(st.height + 2 * pad + 2), 0);
     for (int32_t k = firstStrip; k < endStrip; ++k) {
-        // A line y = y0 + x t lands in row y0 for every strip. Each strip
-        // is also moved by its own fixed part of a row, so that the profile
-        // is blurred alike at every slope: without it the level slope,
-        // where every strip falls on whole rows, would look sharpest.
-        const double jitter = std::fmod(k * 0.6180339887, 1.0) - 0.5;
-        const double shift = pad - st.centre[k] * t + jitter;
-        const auto d = static_cast<int32_t>(std::floor(shift));
-        const auto fr = static_cast<int32_t>(std::lround((shift - d) * 256.0));
-        // Only the strip's rows with ink; row y takes its own count and the
-        // one above it, so that no row is written twice in a pass.
+        // A line y = y0 + x t lands in row y0 for every strip. The strip is
+        // spread over the three rows about its shift with the weights of a
+        // quadratic B-spline, whose spread is the same whatever the shift's
+        // fraction: the profile is blurred alike at every slope, so the
+        // level slope, where every strip falls on whole rows, gains nothing
+        // (a plain split between two rows would blur it least).
+        const double shift = pad - st.centre[k] * t;
+        const auto d = static_cast<int32_t>(std::floor(shift + 0.5));
+        const double f = shift - d;  // -0.5 .. 0.5
+        const auto above = static_cast<int32_t>(std::lround((0.5 - f) * (0.5 - f) * 128.0));
+        const auto below = static_cast<int32_t>(std::lround((0.5 + f) * (0.5 + f) * 128.0));
+        const int32_t centre = 256 - above - below;
+        // Only the strip's rows with ink; row y of the profile gathers the
+        // strip's rows y - 1, y and y + 1, so that no row is written twice
+        // in a pass.
         const int32_t first = st.first[k], end = st.end[k];
         if (first == end) continue;
         int32_t* p = profile.data() + d;
         const uint16_t* c = &st.rows[static_cast<size_t>(k) * st.height];
-        const int32_t wa = 256 - fr;
-        p[first] += c[first] * wa;
-        for (int32_t y = first + 1; y < end; ++y) p[y] += c[y] * wa + c[y - 1] * fr;
-        p[end] += c[end - 1] * fr;
+        if (end - first == 1) {
+            p[first - 1] += c[first] * above;
+            p[first] += c[first] * centre;
+            p[first + 1] += c[first] * below;
+            continue;
+        }
+        p[first - 1] += c[first] * above;
+        p[first] += c[first] * centre + c[first + 1] * above;
+        for (int32_t y = first + 1; y < end - 1; ++y)
+            p[y] += c[y - 1] * below + c[y] * centre + c[y + 1] * above;
+        p[end - 1] += c[end - 2] * below + c[end - 1] * centre;
+        p[end] += c[end - 1] * below;
     }
 }
 
@@ -232,6 +245,8 @@ void Profile(const Strips& st, int32_t firstStrip, int32_t endStrip, double degr
 // slope towards the one that joins their lines.
 double Sharpness(const Strips& st, double degrees, std::vector<int32_t>& profile,
                  int32_t parts = 2) {
+    // Parts 3: the whole width and the halves, summed.
+    if (parts == 3) return Sharpness(st, degrees, profile, 1) + Sharpness(st, degrees, profile, 2);
     double sum = 0;
     for (int32_t part = 0; part < parts; ++part) {
         Profile(st, part * st.count / parts, (part + 1) * st.count / parts, degrees, profile);
@@ -327,10 +342,6 @@ PageSkew MeasurePageSkew(const RasterImage& page, double rangeDegrees) {
     }
     const InkMap coarse = fine.width >= 800 ? Halve(fine) : fine;
     const Strips coarseStrips = MakeStrips(coarse), fineStrips = MakeStrips(fine);
-    // The search scores the halves of the page apart, so that columns whose
-    // lines do not meet cannot pull it; on a wide page the last step scores
-    // the whole width, which resolves the slope twice as finely.
-    const int32_t lastParts = fine.width >= 1000 ? 1 : 2;
 
     // The coarse step turns a line end by about three and a half coarse pixels,
     // less than the height of a line at that scale.
@@ -363,11 +374,26 @@ PageSkew MeasurePageSkew(const RasterImage& page, double rangeDegrees) {
            (peaks.size() > 1 && scores[static_cast<size_t>(peaks.back())] <
                                     0.8 * scores[static_cast<size_t>(peaks[0])]))
         peaks.pop_back();
+    // The search scores the halves of the page apart, so that columns whose
+    // lines do not meet cannot pull it. On a wide page the last step scores
+    // the whole width, which resolves the slope twice as finely. On a narrow
+    // page the half lines are too short to settle the slope alone: where the
+    // lines of the halves meet (the whole width is much sharper than the
+    // halves apart at the best coarse slope) the whole width joins both
+    // fine steps.
+    int32_t refineParts = 2, lastParts = 1;
+    if (fine.width < 1000) {
+        const double slope = (peaks.front() - steps) * step;
+        const bool linesMeet = Sharpness(fineStrips, slope, profile, 1) >=
+                               1.5 * Sharpness(fineStrips, slope, profile, 2);
+        refineParts = lastParts = linesMeet ? 3 : 2;
+    }
     // Each peak is refined on the fine map, the best of them once more at
     // a finer step.
     Peak best{0, -1};
     for (int32_t i : peaks) {
-        const Peak peak = Refine(fineStrips, (i - steps) * step, 1.5 * step, 0.1, profile);
+        const Peak peak =
+            Refine(fineStrips, (i - steps) * step, 1.5 * step, 0.1, profile, refineParts);
         if (peak.score > best.score) best = peak;
     }
     best = Refine(fineStrips, best.degrees, 0.1, 0.025, profile, lastParts);
