@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "image/pixel_access.h"
 #include "image/raster_image.h"
@@ -161,32 +162,53 @@ InkMap Halve(const InkMap& in) {
     return out;
 }
 
-// The ink counts of the map's rows within vertical strips.
+// The ink counts of the map's rows within vertical strips. Each strip's
+// counts sit between zero rows (kLead before, the rest of the stride after),
+// so that the profile reads its neighbours and whole blocks of rows past
+// its ends without tests.
+constexpr int32_t kLead = 4;
+constexpr int32_t kBlock = 8;
 struct Strips {
     int32_t count = 0;
     int32_t height = 0;
-    std::vector<uint16_t> rows;  // count x height
+    size_t stride = 0;           // height + kLead + trailing zero rows
+    std::vector<uint16_t> rows;  // count x stride
     std::vector<double> centre;  // strip centre, from the map's centre
     std::vector<int32_t> first;  // the strip's first row with ink (height when none)
     std::vector<int32_t> end;    // one past its last row with ink
     double reach = 0;            // largest |centre|
+    const uint16_t* Counts(int32_t k) const {
+        return rows.data() + static_cast<size_t>(k) * stride + kLead;
+    }
 };
 
 Strips MakeStrips(const InkMap& map) {
     Strips st;
     st.count = (map.width + kStripWidth - 1) / kStripWidth;
     st.height = map.height;
-    st.rows.assign(static_cast<size_t>(st.count) * map.height, 0);
+    st.stride = static_cast<size_t>(map.height) + kLead + 2 * kBlock;
+    st.rows.assign(static_cast<size_t>(st.count) * st.stride, 0);
+    // Whole strips add their eight 0/1 bytes at once: the top byte of the
+    // product is their sum.
+    static_assert(kStripWidth == 8);
+    const int32_t whole = map.width / kStripWidth;
     for (int32_t y = 0; y < map.height; ++y) {
         const uint8_t* src = &map.ink[static_cast<size_t>(y) * map.width];
-        for (int32_t x = 0; x < map.width; ++x)
-            st.rows[static_cast<size_t>(x / kStripWidth) * map.height + y] += src[x];
+        uint16_t* out = st.rows.data() + kLead + y;
+        for (int32_t k = 0; k < whole; ++k) {
+            uint64_t bytes;
+            std::memcpy(&bytes, src + k * kStripWidth, sizeof bytes);
+            out[static_cast<size_t>(k) * st.stride] =
+                static_cast<uint16_t>((bytes * 0x0101010101010101ull) >> 56);
+        }
+        for (int32_t x = whole * kStripWidth; x < map.width; ++x)
+            out[static_cast<size_t>(whole) * st.stride] += src[x];
     }
     for (int32_t k = 0; k < st.count; ++k) {
         const double c = k * kStripWidth +
                          std::min(kStripWidth, map.width - k * kStripWidth) / 2.0 - map.width / 2.0;
         st.centre.push_back(c);
-        const uint16_t* rows = &st.rows[static_cast<size_t>(k) * st.height];
+        const uint16_t* rows = st.Counts(k);
         int32_t first = 0, end = st.height;
         while (first < end && rows[first] == 0) ++first;
         while (end > first && rows[end - 1] == 0) --end;
@@ -197,13 +219,25 @@ Strips MakeStrips(const InkMap& map) {
     return st;
 }
 
-// Sums the strips along slope `degrees` into `profile` (in 1/256 of a pixel,
-// each strip split linearly between the two rows its shift falls between).
+// Eight rows of counts and of the profile, as vectors: a weighted sum of
+// three neighbouring counts stays below 2^16 (a count is at most the strip
+// width, the weights add up to 256).
+using Counts8 = uint16_t __attribute__((vector_size(16)));
+using Sums8 = int32_t __attribute__((vector_size(32)));
+
+inline Counts8 LoadCounts(const uint16_t* c) {
+    Counts8 v;
+    std::memcpy(&v, c, sizeof v);
+    return v;
+}
+
+// Sums the strips along slope `degrees` into `profile` (in 1/256 of a pixel).
 void Profile(const Strips& st, int32_t firstStrip, int32_t endStrip, double degrees,
              std::vector<int32_t>& profile) {
     const double t = std::tan(degrees * kRadian);
     const int32_t pad = static_cast<int32_t>(std::ceil(st.reach * std::fabs(t))) + 4;
-    profile.assign(static_cast<size_t>(st.height + 2 * pad + 2), 0);
+    // The last block of a strip may reach a block past its last row.
+    profile.assign(static_cast<size_t>(st.height + 2 * pad + 2 + kBlock), 0);
     for (int32_t k = firstStrip; k < endStrip; ++k) {
         // A line y = y0 + x t lands in row y0 for every strip. The strip is
         // spread over the three rows about its shift with the weights of a
@@ -214,28 +248,24 @@ void Profile(const Strips& st, int32_t firstStrip, int32_t endStrip, double degr
         const double shift = pad - st.centre[k] * t;
         const auto d = static_cast<int32_t>(std::floor(shift + 0.5));
         const double f = shift - d;  // -0.5 .. 0.5
-        const auto above = static_cast<int32_t>(std::lround((0.5 - f) * (0.5 - f) * 128.0));
-        const auto below = static_cast<int32_t>(std::lround((0.5 + f) * (0.5 + f) * 128.0));
-        const int32_t centre = 256 - above - below;
-        // Only the strip's rows with ink; row y of the profile gathers the
-        // strip's rows y - 1, y and y + 1, so that no row is written twice
-        // in a pass.
+        const auto above = static_cast<uint16_t>(std::lround((0.5 - f) * (0.5 - f) * 128.0));
+        const auto below = static_cast<uint16_t>(std::lround((0.5 + f) * (0.5 + f) * 128.0));
+        const auto centre = static_cast<uint16_t>(256 - above - below);
+        // Only the strip's rows with ink and one on either side; row y of
+        // the profile gathers the strip's rows y - 1, y and y + 1, so that
+        // no row is written twice in a pass.
         const int32_t first = st.first[k], end = st.end[k];
         if (first == end) continue;
         int32_t* p = profile.data() + d;
-        const uint16_t* c = &st.rows[static_cast<size_t>(k) * st.height];
-        if (end - first == 1) {
-            p[first - 1] += c[first] * above;
-            p[first] += c[first] * centre;
-            p[first + 1] += c[first] * below;
-            continue;
+        const uint16_t* c = st.Counts(k);
+        for (int32_t y = first - 1; y <= end; y += kBlock) {
+            const Counts8 sum = LoadCounts(c + y - 1) * below + LoadCounts(c + y) * centre +
+                                LoadCounts(c + y + 1) * above;
+            Sums8 out;
+            std::memcpy(&out, p + y, sizeof out);
+            out += __builtin_convertvector(sum, Sums8);
+            std::memcpy(p + y, &out, sizeof out);
         }
-        p[first - 1] += c[first] * above;
-        p[first] += c[first] * centre + c[first + 1] * above;
-        for (int32_t y = first + 1; y < end - 1; ++y)
-            p[y] += c[y - 1] * below + c[y] * centre + c[y + 1] * above;
-        p[end - 1] += c[end - 2] * below + c[end - 1] * centre;
-        p[end] += c[end - 1] * below;
     }
 }
 
