@@ -7,6 +7,10 @@
 #include <new>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "image/pixel_access.h"
 
 namespace sheetmend {
@@ -172,9 +176,34 @@ inline void Narrow(uint8_t* p, Lanes8 v) {
     std::memcpy(p, &bytes, sizeof bytes);
 }
 
+#if defined(__SSE2__)
+// Sixteen bytes of a and b mixed with the weights of b (lanes of 16 bits,
+// low and high eight bytes) out of 256.
+inline void Mix16(uint8_t* out, const uint8_t* a, const uint8_t* b, __m128i wbLow, __m128i wbHigh) {
+    const __m128i zero = _mm_setzero_si128(), full = _mm_set1_epi16(256),
+                  half = _mm_set1_epi16(128);
+    const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
+    const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
+    const __m128i low = _mm_add_epi16(
+        _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(va, zero), _mm_sub_epi16(full, wbLow)),
+                      _mm_mullo_epi16(_mm_unpacklo_epi8(vb, zero), wbLow)),
+        half);
+    const __m128i high = _mm_add_epi16(
+        _mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(va, zero), _mm_sub_epi16(full, wbHigh)),
+                      _mm_mullo_epi16(_mm_unpackhi_epi8(vb, zero), wbHigh)),
+        half);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                     _mm_packus_epi16(_mm_srli_epi16(low, 8), _mm_srli_epi16(high, 8)));
+}
+#endif
+
 void MixRow(uint8_t* out, const uint8_t* a, const uint8_t* b, uint32_t weight, size_t n) {
     const auto wb = static_cast<uint16_t>(weight), wa = static_cast<uint16_t>(256 - weight);
     size_t j = 0;
+#if defined(__SSE2__)
+    const __m128i w = _mm_set1_epi16(static_cast<int16_t>(wb));
+    for (; j + 16 <= n; j += 16) Mix16(out + j, a + j, b + j, w, w);
+#endif
     for (; j + 8 <= n; j += 8) Narrow(out + j, Widen(a + j) * wa + Widen(b + j) * wb + 128);
     for (; j < n; ++j) out[j] = static_cast<uint8_t>((wa * a[j] + wb * b[j] + 128) >> 8);
 }
@@ -183,6 +212,11 @@ void MixRow(uint8_t* out, const uint8_t* a, const uint8_t* b, uint32_t weight, s
 void MixRowWeighted(uint8_t* out, const uint8_t* a, const uint8_t* b, const uint16_t* weight,
                     size_t n) {
     size_t j = 0;
+#if defined(__SSE2__)
+    for (; j + 16 <= n; j += 16)
+        Mix16(out + j, a + j, b + j, _mm_loadu_si128(reinterpret_cast<const __m128i*>(weight + j)),
+              _mm_loadu_si128(reinterpret_cast<const __m128i*>(weight + j + 8)));
+#endif
     for (; j + 8 <= n; j += 8) {
         Lanes8 wb;
         std::memcpy(&wb, weight + j, sizeof wb);
