@@ -4,7 +4,7 @@
 // measured again; the residual is the measured change of skew minus the
 // angle turned. Prints one row per scan and the totals within +-6 degrees.
 //
-//   straighten_accuracy_bench [SCAN_FOLDER]   (default ../shared/scans)
+//   straighten_accuracy_bench [-v] [SCAN_FOLDER]   (default ../shared/scans)
 #include <dirent.h>
 
 #include <algorithm>
@@ -20,6 +20,9 @@
 using namespace sheetmend;
 
 int main(int argc, char** argv) {
+    // -v prints every turn of every scan.
+    const bool verbose = argc > 1 && std::string(argv[1]) == "-v";
+    if (verbose) --argc, ++argv;
     const std::string folder = argc > 1 ? argv[1] : "../shared/scans";
     std::vector<std::string> names;
     if (DIR* d = opendir(folder.c_str())) {
@@ -66,6 +69,12 @@ int main(int argc, char** argv) {
             const PageSkew skew = MeasurePageSkew(turned, kDefaultSkewRangeDegrees);
             if (!skew.trusted) ++refused;
             const double residual = std::fabs(skew.degrees - own.degrees - angle);
+            if (verbose)
+                std::printf(
+                    "  %-22s turned %6.2f: measured %7.3f (residual %.3f, confidence %.1f, "
+                    "%d lines%s)\n",
+                    name.c_str(), angle, skew.degrees - own.degrees, residual, skew.confidence,
+                    skew.lines, skew.trusted ? "" : ", refused");
             worst = std::max(worst, residual);
             if (std::fabs(angle) <= 6) {
                 sum += residual, ++n6, worst6 = std::max(worst6, residual);

@@ -3,7 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "image/pixel_access.h"
 
@@ -170,9 +176,34 @@ inline void Narrow(uint8_t* p, Lanes8 v) {
     std::memcpy(p, &bytes, sizeof bytes);
 }
 
+#if defined(__SSE2__)
+// Sixteen bytes of a and b mixed with the weights of b (lanes of 16 bits,
+// low and high eight bytes) out of 256.
+inline void Mix16(uint8_t* out, const uint8_t* a, const uint8_t* b, __m128i wbLow, __m128i wbHigh) {
+    const __m128i zero = _mm_setzero_si128(), full = _mm_set1_epi16(256),
+                  half = _mm_set1_epi16(128);
+    const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
+    const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
+    const __m128i low = _mm_add_epi16(
+        _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(va, zero), _mm_sub_epi16(full, wbLow)),
+                      _mm_mullo_epi16(_mm_unpacklo_epi8(vb, zero), wbLow)),
+        half);
+    const __m128i high = _mm_add_epi16(
+        _mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(va, zero), _mm_sub_epi16(full, wbHigh)),
+                      _mm_mullo_epi16(_mm_unpackhi_epi8(vb, zero), wbHigh)),
+        half);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                     _mm_packus_epi16(_mm_srli_epi16(low, 8), _mm_srli_epi16(high, 8)));
+}
+#endif
+
 void MixRow(uint8_t* out, const uint8_t* a, const uint8_t* b, uint32_t weight, size_t n) {
     const auto wb = static_cast<uint16_t>(weight), wa = static_cast<uint16_t>(256 - weight);
     size_t j = 0;
+#if defined(__SSE2__)
+    const __m128i w = _mm_set1_epi16(static_cast<int16_t>(wb));
+    for (; j + 16 <= n; j += 16) Mix16(out + j, a + j, b + j, w, w);
+#endif
     for (; j + 8 <= n; j += 8) Narrow(out + j, Widen(a + j) * wa + Widen(b + j) * wb + 128);
     for (; j < n; ++j) out[j] = static_cast<uint8_t>((wa * a[j] + wb * b[j] + 128) >> 8);
 }
@@ -181,6 +212,11 @@ void MixRow(uint8_t* out, const uint8_t* a, const uint8_t* b, uint32_t weight, s
 void MixRowWeighted(uint8_t* out, const uint8_t* a, const uint8_t* b, const uint16_t* weight,
                     size_t n) {
     size_t j = 0;
+#if defined(__SSE2__)
+    for (; j + 16 <= n; j += 16)
+        Mix16(out + j, a + j, b + j, _mm_loadu_si128(reinterpret_cast<const __m128i*>(weight + j)),
+              _mm_loadu_si128(reinterpret_cast<const __m128i*>(weight + j + 8)));
+#endif
     for (; j + 8 <= n; j += 8) {
         Lanes8 wb;
         std::memcpy(&wb, weight + j, sizeof wb);
@@ -192,68 +228,114 @@ void MixRowWeighted(uint8_t* out, const uint8_t* a, const uint8_t* b, const uint
 
 // Tone pages (8-bit grey, 24-bit colour) take the same three shears as
 // 1-bit pages, each sampling linearly between the two pixels its shift
-// falls between. A weight per row (or per column) makes each pass a plain
-// loop over bytes. Destination row r, x = source row r, x + k (r - cr).
-void ToneShearRows(const RasterImage& src, RasterImage& dst, double k, const uint8_t* paper,
-                   uint32_t channels) {
-    const uint32_t W = src.GetWidth(), H = src.GetHeight();
-    const double cr = (H - 1) / 2.0;
-    const size_t rowBytes = static_cast<size_t>(W) * channels;
-    const auto reach = static_cast<size_t>(std::ceil(std::fabs(k) * cr)) + 2;
-    const size_t margin = std::min<size_t>(reach, W + 2) * channels;
-    std::vector<uint8_t> padded(rowBytes + 2 * margin + channels);
-    for (size_t j = 0; j < padded.size(); ++j) padded[j] = paper[j % channels];
-    for (uint32_t r = 0; r < H; ++r) {
-        SubShift s = SplitShift(k * (r - cr));
-        s.whole = std::clamp<int64_t>(s.whole, -static_cast<int64_t>(margin / channels),
-                                      static_cast<int64_t>(margin / channels) - 1);
-        if (s.whole == 0 && s.weight == 0) {
-            if (&src != &dst) std::memcpy(dst.RowPtr(r), src.RowPtr(r), rowBytes);
-            continue;
+// falls between, with fixed-point weights out of 256: rows by k1, columns by
+// k2, rows by k1 again. A weight per row (or per column) makes each shear a
+// plain loop over bytes.
+//
+// The three shears run in one pass down the page, in place: a destination
+// row of the column shear reads the first shear's rows within the reach of
+// its column shifts, which are made on demand from the page's rows (not yet
+// overwritten, as they lie at or below the row being written) and kept in a
+// ring; the column shear's row is then sheared along the row straight into
+// the page. No second page is needed, and every byte is read and written
+// about once.
+class ToneTurner {
+  public:
+    ToneTurner(RasterImage& page, double k1, double k2, const uint8_t* paper, uint32_t channels)
+        : page_(page),
+          W_(page.GetWidth()),
+          H_(page.GetHeight()),
+          channels_(channels),
+          rowBytes_(static_cast<size_t>(W_) * channels),
+          k1_(k1),
+          cr_((H_ - 1) / 2.0) {
+        // Rows: the padded copy of a row reaches past the largest shift.
+        const auto reach = static_cast<size_t>(std::ceil(std::fabs(k1) * cr_)) + 2;
+        margin_ = std::min<size_t>(reach, W_ + 2) * channels;
+        padded_.resize(rowBytes_ + 2 * margin_ + channels);
+        for (size_t j = 0; j < padded_.size(); ++j) padded_[j] = paper[j % channels];
+        // Columns: runs of equal whole shift, each byte with its weight.
+        const double cx = (W_ - 1) / 2.0;
+        weight_.resize(rowBytes_);
+        paperRow_.resize(rowBytes_);
+        for (uint32_t x = 0; x < W_; ++x) {
+            const SubShift sh = SplitShift(k2 * (x - cx));
+            for (uint32_t c = 0; c < channels; ++c) {
+                weight_[static_cast<size_t>(x) * channels + c] = static_cast<uint16_t>(sh.weight);
+                paperRow_[static_cast<size_t>(x) * channels + c] = paper[c];
+            }
+            if (runs_.empty() || runs_.back().whole != sh.whole)
+                runs_.push_back({sh.whole, static_cast<size_t>(x) * channels, 0});
+            runs_.back().end = static_cast<size_t>(x + 1) * channels;
         }
-        std::memcpy(padded.data() + margin, src.RowPtr(r), rowBytes);
-        const uint8_t* a = padded.data() + static_cast<int64_t>(margin) + s.whole * channels;
-        MixRow(dst.RowPtr(r), a, a + channels, s.weight, rowBytes);
+        // Destination row r reads the first shear's rows r + low .. r + high.
+        for (const Run& run : runs_) {
+            low_ = std::min(low_, run.whole);
+            high_ = std::max(high_, run.whole + 1);
+        }
+        ringRows_ = static_cast<size_t>(high_ - low_ + 1);
     }
-}
 
-// Destination (x, r) = source (x, r + k (x - cx)).
-void ToneShearColumns(const RasterImage& src, RasterImage& dst, double k, const uint8_t* paper,
-                      uint32_t channels) {
-    const uint32_t W = src.GetWidth(), H = src.GetHeight();
-    const double cx = (W - 1) / 2.0;
-    const size_t rowBytes = static_cast<size_t>(W) * channels;
-    std::vector<uint16_t> weight(rowBytes);
-    std::vector<uint8_t> paperRow(rowBytes);
+    void Turn() {
+        ring_.resize(ringRows_ * rowBytes_);
+        const auto H = static_cast<int64_t>(H_);
+        int64_t made = 0;  // the first shear's rows made so far
+        for (int64_t r = 0; r < H; ++r) {
+            for (; made < H && made <= r + high_; ++made)
+                ShearRow(page_.RowPtr(static_cast<uint32_t>(made)), Slot(made), made);
+            // The column shear writes into the padded row that the last
+            // shear reads.
+            uint8_t* mid = padded_.data() + margin_;
+            for (const Run& run : runs_) {
+                const uint8_t* a = RowOrPaper(r + run.whole);
+                const uint8_t* b = RowOrPaper(r + run.whole + 1);
+                MixRowWeighted(mid + run.begin, a + run.begin, b + run.begin,
+                               weight_.data() + run.begin, run.end - run.begin);
+            }
+            ShearPadded(page_.RowPtr(static_cast<uint32_t>(r)), r);
+        }
+    }
+
+  private:
     struct Run {
         int64_t whole;
         size_t begin, end;  // bytes
     };
-    std::vector<Run> runs;
-    for (uint32_t x = 0; x < W; ++x) {
-        const SubShift s = SplitShift(k * (x - cx));
-        for (uint32_t c = 0; c < channels; ++c) {
-            weight[static_cast<size_t>(x) * channels + c] = static_cast<uint16_t>(s.weight);
-            paperRow[static_cast<size_t>(x) * channels + c] = paper[c];
-        }
-        if (runs.empty() || runs.back().whole != s.whole)
-            runs.push_back({s.whole, static_cast<size_t>(x) * channels, 0});
-        runs.back().end = static_cast<size_t>(x + 1) * channels;
+
+    uint8_t* Slot(int64_t row) {
+        return ring_.data() + static_cast<size_t>(row) % ringRows_ * rowBytes_;
     }
-    auto rowOrPaper = [&](int64_t r) {
-        return r >= 0 && r < static_cast<int64_t>(H) ? src.RowPtr(static_cast<uint32_t>(r))
-                                                     : paperRow.data();
-    };
-    for (uint32_t r = 0; r < H; ++r) {
-        uint8_t* out = dst.RowPtr(r);
-        for (const Run& run : runs) {
-            const uint8_t* a = rowOrPaper(r + run.whole);
-            const uint8_t* b = rowOrPaper(r + run.whole + 1);
-            MixRowWeighted(out + run.begin, a + run.begin, b + run.begin, weight.data() + run.begin,
-                           run.end - run.begin);
-        }
+    const uint8_t* RowOrPaper(int64_t row) {
+        return row >= 0 && row < static_cast<int64_t>(H_) ? Slot(row) : paperRow_.data();
     }
-}
+
+    // Row shear: out x = in x + k1 (row - cr).
+    void ShearRow(const uint8_t* in, uint8_t* out, int64_t row) {
+        std::memcpy(padded_.data() + margin_, in, rowBytes_);
+        ShearPadded(out, row);
+    }
+    // The same from the row already in the padded buffer.
+    void ShearPadded(uint8_t* out, int64_t row) {
+        SubShift sh = SplitShift(k1_ * (static_cast<double>(row) - cr_));
+        const auto limit = static_cast<int64_t>(margin_ / channels_);
+        sh.whole = std::clamp<int64_t>(sh.whole, -limit, limit - 1);
+        const uint8_t* a = padded_.data() + static_cast<int64_t>(margin_) + sh.whole * channels_;
+        if (sh.whole == 0 && sh.weight == 0)
+            std::memcpy(out, a, rowBytes_);
+        else
+            MixRow(out, a, a + channels_, sh.weight, rowBytes_);
+    }
+
+    RasterImage& page_;
+    const uint32_t W_, H_, channels_;
+    const size_t rowBytes_;
+    const double k1_, cr_;
+    size_t margin_ = 0, ringRows_ = 1;
+    int64_t low_ = 0, high_ = 0;
+    std::vector<uint8_t> padded_, paperRow_, ring_;
+    std::vector<uint16_t> weight_;
+    std::vector<Run> runs_;
+};
 
 // Luminance of a pixel of any depth, through the palette below 24 bits.
 uint8_t PixelLuminance(const uint8_t* row, uint32_t x, uint32_t bpp, const uint8_t* lum) {
@@ -321,37 +403,43 @@ bool TurnToLevel(RasterImage& page, double skewDegrees, const PaperTone& paper) 
     const uint32_t W = page.GetWidth(), H = page.GetHeight(), bpp = page.GetBpp();
     const Mapping m(skewDegrees, W, H);
     const bool tone = bpp == 24 || (bpp == 8 && page.IsGrayScale());
-    const bool shears = bpp == 1 || tone;
-    // The shears fill the second image themselves; the nearest-pixel turn
-    // reads a copy of the page.
-    RasterImage source(page, !shears, false, true);
-    if (!source.IsValid()) {
-        page.SetLastError(source.GetLastError());
+    // b = -skew as three shears: rows by -tan(b/2), columns by sin(b), rows
+    // by -tan(b/2) again.
+    const double b = -skewDegrees * kRadian, k1 = -std::tan(b / 2), k2 = std::sin(b);
+    // The nearest-pixel turn reads a copy of the page and the 1-bit shears
+    // fill a second image; the tone shears work in place (only the alpha
+    // plane is copied, for its own turn).
+    std::unique_ptr<RasterImage> source;
+    if (!tone) {
+        source = std::make_unique<RasterImage>(page, bpp != 1, false, true);
+        if (!source->IsValid()) {
+            page.SetLastError(source->GetLastError());
+            return false;
+        }
+    }
+    std::vector<uint8_t> alpha;
+    try {
+        if (page.HasAlpha())
+            alpha.assign(page.GetAlphaPlane(), page.GetAlphaPlane() + static_cast<size_t>(W) * H);
+        if (tone) {
+            const uint8_t tonePaper[3] = {bpp == 24 ? paper.colour.blue : paper.index,
+                                          paper.colour.green, paper.colour.red};
+            ToneTurner(page, k1, k2, tonePaper, bpp == 24 ? 3 : 1).Turn();
+        }
+    } catch (const std::bad_alloc&) {
+        page.SetLastError("not enough memory to turn the page");
         return false;
     }
-    if (shears) {
-        // b = -skew as three shears: rows by -tan(b/2), columns by sin(b),
-        // rows by -tan(b/2) again.
-        const double b = -skewDegrees * kRadian, k1 = -std::tan(b / 2), k2 = std::sin(b);
-        const uint8_t tonePaper[3] = {bpp == 24 ? paper.colour.blue : paper.index,
-                                      paper.colour.green, paper.colour.red};
-        const uint32_t channels = bpp == 24 ? 3 : 1;
-        if (bpp == 1) {
-            const uint8_t paperByte = paper.index ? 0xFF : 0x00;
-            ShearRows(page, source, k1, paperByte);
-            ShearColumns(source, page, k2, paperByte);
-            ShearRows(page, page, k1, paperByte);
-        } else {
-            ToneShearRows(page, source, k1, tonePaper, channels);
-            ToneShearColumns(source, page, k2, tonePaper, channels);
-            ToneShearRows(page, page, k1, tonePaper, channels);
-        }
-    } else {
-        TurnNearest(source.RowPtr(0), source.GetEffWidth(), page.RowPtr(0), page.GetEffWidth(), W,
+    if (bpp == 1) {
+        const uint8_t paperByte = paper.index ? 0xFF : 0x00;
+        ShearRows(page, *source, k1, paperByte);
+        ShearColumns(*source, page, k2, paperByte);
+        ShearRows(page, page, k1, paperByte);
+    } else if (!tone) {
+        TurnNearest(source->RowPtr(0), source->GetEffWidth(), page.RowPtr(0), page.GetEffWidth(), W,
                     H, bpp, m, paper.index);
     }
-    if (page.HasAlpha())
-        TurnNearest(source.GetAlphaPlane(), W, page.GetAlphaPlane(), W, W, H, 8, m, 255);
+    if (page.HasAlpha()) TurnNearest(alpha.data(), W, page.GetAlphaPlane(), W, W, H, 8, m, 255);
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "image/pixel_access.h"
 #include "image/raster_image.h"
@@ -29,6 +30,10 @@ void PaletteLuminance(const RasterImage& page, uint8_t lum[256]) {
     for (uint32_t i = 0; i < n; ++i) lum[i] = px::Luminance(pal[i].red, pal[i].green, pal[i].blue);
 }
 
+using Bytes8 = uint8_t __attribute__((vector_size(8)));
+using Bytes16 = uint8_t __attribute__((vector_size(16)));
+using Words8 = uint16_t __attribute__((vector_size(16)));
+
 InkMap BitonalInkMap(const RasterImage& page, int32_t f) {
     const auto W = static_cast<int32_t>(page.GetWidth());
     const auto H = static_cast<int32_t>(page.GetHeight());
@@ -44,6 +49,23 @@ InkMap BitonalInkMap(const RasterImage& page, int32_t f) {
     const uint8_t lastMask = px::LastByteMask(static_cast<uint32_t>(W), 1);
     std::vector<uint8_t> acc(used + 2, 0);
     const uint32_t blockMask = ((1u << f) - 1) << (16 - f);
+    // When blocks do not straddle bytes (f = 1, 2, 4, 8), each byte of the
+    // ORed rows gives its 8 / f map pixels from a table, all at once.
+    const bool whole = 8 % f == 0;
+    const int32_t per = 8 / f;
+    uint64_t blocks[256] = {};
+    std::vector<uint8_t> line;
+    if (whole) {
+        for (uint32_t b = 0; b < 256; ++b)
+            for (int32_t j = 0; j < per; ++j) {
+                const uint32_t mask = ((1u << f) - 1) << (8 - f * (j + 1));
+                uint8_t pixels[8];
+                std::memcpy(pixels, &blocks[b], sizeof pixels);
+                pixels[j] = (b & mask) != 0;
+                std::memcpy(&blocks[b], pixels, sizeof pixels);
+            }
+        line.resize(static_cast<size_t>(used) * per + 8);
+    }
     for (int32_t yo = 0; yo < map.height; ++yo) {
         std::fill(acc.begin(), acc.end(), uint8_t{0});
         for (int32_t y = yo * f; y < std::min(H, yo * f + f); ++y) {
@@ -52,6 +74,12 @@ InkMap BitonalInkMap(const RasterImage& page, int32_t f) {
         }
         acc[used - 1] &= lastMask;
         uint8_t* out = &map.ink[static_cast<size_t>(yo) * static_cast<size_t>(map.width)];
+        if (whole) {
+            for (uint32_t b = 0; b < used; ++b)
+                std::memcpy(&line[static_cast<size_t>(b) * per], &blocks[acc[b]], sizeof(uint64_t));
+            std::memcpy(out, line.data(), static_cast<size_t>(map.width));
+            continue;
+        }
         for (int32_t xo = 0; xo < map.width; ++xo) {
             // A 16-bit window whose top bit is the block's first pixel.
             const auto p = static_cast<uint32_t>(xo * f);
@@ -93,19 +121,50 @@ InkMap ToneInkMap(const RasterImage& page, int32_t f) {
     constexpr int32_t kTile = 32;
     const int32_t tw = (w + kTile - 1) / kTile, th = (h + kTile - 1) / kTile;
     std::vector<int32_t> level(static_cast<size_t>(tw) * th), paper(level.size());
-    for (int32_t ty = 0; ty < th; ++ty)
-        for (int32_t tx = 0; tx < tw; ++tx) {
-            int32_t maxV = 0, n = 0;
-            int64_t sum = 0;
-            for (int32_t y = ty * kTile; y < std::min(h, ty * kTile + kTile); ++y) {
-                const uint8_t* g = &grey[static_cast<size_t>(y) * w];
-                for (int32_t x = tx * kTile; x < std::min(w, tx * kTile + kTile); ++x, ++n) {
-                    sum += g[x];
-                    maxV = std::max<int32_t>(maxV, g[x]);
+    // The sums and maxima of each column over a band of tiles, sixteen
+    // columns at a time, then of each tile over its columns.
+    std::vector<uint16_t> columnSum(static_cast<size_t>(w));
+    std::vector<uint8_t> columnMax(static_cast<size_t>(w));
+    for (int32_t ty = 0; ty < th; ++ty) {
+        std::fill(columnSum.begin(), columnSum.end(), uint16_t{0});
+        std::fill(columnMax.begin(), columnMax.end(), uint8_t{0});
+        const int32_t y0 = ty * kTile, y1 = std::min(h, y0 + kTile);
+        for (int32_t y = y0; y < y1; ++y) {
+            const uint8_t* g = &grey[static_cast<size_t>(y) * w];
+            int32_t x = 0;
+            for (; x + 16 <= w; x += 16) {
+                Bytes16 v, m;
+                std::memcpy(&v, g + x, sizeof v);
+                std::memcpy(&m, &columnMax[x], sizeof m);
+                m = v > m ? v : m;
+                std::memcpy(&columnMax[x], &m, sizeof m);
+                for (int32_t half = 0; half < 16; half += 8) {
+                    Words8 sum, add;
+                    std::memcpy(&sum, &columnSum[x + half], sizeof sum);
+                    Bytes8 b;
+                    std::memcpy(&b, g + x + half, sizeof b);
+                    add = __builtin_convertvector(b, Words8);
+                    sum += add;
+                    std::memcpy(&columnSum[x + half], &sum, sizeof sum);
                 }
             }
+            for (; x < w; ++x) {
+                columnSum[x] = static_cast<uint16_t>(columnSum[x] + g[x]);
+                columnMax[x] = std::max(columnMax[x], g[x]);
+            }
+        }
+        for (int32_t tx = 0; tx < tw; ++tx) {
+            const int32_t x0 = tx * kTile, x1 = std::min(w, x0 + kTile);
+            int32_t maxV = 0;
+            int64_t sum = 0;
+            for (int32_t x = x0; x < x1; ++x) {
+                sum += columnSum[x];
+                maxV = std::max<int32_t>(maxV, columnMax[x]);
+            }
+            const int64_t n = static_cast<int64_t>(x1 - x0) * (y1 - y0);
             level[static_cast<size_t>(ty) * tw + tx] = (maxV + static_cast<int32_t>(sum / n)) / 2;
         }
+    }
     for (int32_t ty = 0; ty < th; ++ty)
         for (int32_t tx = 0; tx < tw; ++tx) {
             int32_t best = 0;
@@ -121,14 +180,22 @@ InkMap ToneInkMap(const RasterImage& page, int32_t f) {
     map.width = w;
     map.height = h;
     map.ink.resize(grey.size());
-    std::vector<int32_t> column(static_cast<size_t>(tw));
-    std::vector<int32_t> left(static_cast<size_t>(w)), weight(static_cast<size_t>(w));
+    std::vector<int32_t> column(static_cast<size_t>(tw) + 1, 0);
+    // Runs of columns between the same two tile centres, each column with
+    // its weight out of 256 for the right one.
+    struct Span {
+        int32_t begin, end, tile;
+    };
+    std::vector<Span> spans;
+    std::vector<int32_t> weight(static_cast<size_t>(w));
     for (int32_t x = 0; x < w; ++x) {
         const double tx = std::clamp((x + 0.5) / kTile - 0.5, 0.0, tw - 1.0);
-        left[x] = static_cast<int32_t>(tx);
-        weight[x] = static_cast<int32_t>((tx - left[x]) * 256);
+        const auto left = static_cast<int32_t>(tx);
+        weight[x] = static_cast<int32_t>((tx - left) * 256);
+        if (spans.empty() || spans.back().tile != left) spans.push_back({x, x, left});
+        spans.back().end = x + 1;
     }
-    column.push_back(0);  // the right neighbour of the last tile, never weighted
+    std::vector<uint8_t> background(static_cast<size_t>(w));
     for (int32_t y = 0; y < h; ++y) {
         const double ty = std::clamp((y + 0.5) / kTile - 0.5, 0.0, th - 1.0);
         const auto t0 = static_cast<int32_t>(ty);
@@ -137,13 +204,29 @@ InkMap ToneInkMap(const RasterImage& page, int32_t f) {
         for (int32_t tx = 0; tx < tw; ++tx)
             column[tx] = paper[static_cast<size_t>(t0) * tw + tx] * (256 - fy) +
                          paper[static_cast<size_t>(t1) * tw + tx] * fy;
+        // The right neighbour of the last tile is never weighted.
+        for (const Span& span : spans) {
+            const int32_t base = column[span.tile] * 256;
+            const int32_t rise = column[span.tile + 1] - column[span.tile];
+            for (int32_t x = span.begin; x < span.end; ++x)
+                background[x] = static_cast<uint8_t>((base + rise * weight[x]) >> 16);
+        }
         const uint8_t* g = &grey[static_cast<size_t>(y) * w];
         uint8_t* out = &map.ink[static_cast<size_t>(y) * w];
-        for (int32_t x = 0; x < w; ++x) {
-            const int32_t bg =
-                (column[left[x]] * (256 - weight[x]) + column[left[x] + 1] * weight[x]) >> 16;
-            out[x] = g[x] * 4 < bg * 3 && bg - g[x] > 24;
+        // Ink lies below three quarters of the paper level and more than 24
+        // below it; eight pixels at a time in 16-bit lanes.
+        int32_t x = 0;
+        for (; x + 8 <= w; x += 8) {
+            Bytes8 gb, bb;
+            std::memcpy(&gb, g + x, sizeof gb);
+            std::memcpy(&bb, &background[x], sizeof bb);
+            const Words8 gv = __builtin_convertvector(gb, Words8),
+                         bv = __builtin_convertvector(bb, Words8);
+            const Words8 ink = (gv * 4 < bv * 3) & (bv > gv + 24);
+            const Bytes8 bytes = __builtin_convertvector(ink & 1, Bytes8);
+            std::memcpy(out + x, &bytes, sizeof bytes);
         }
+        for (; x < w; ++x) out[x] = (g[x] * 4 < background[x] * 3) & (background[x] - g[x] > 24);
     }
     return map;
 }
@@ -153,40 +236,73 @@ InkMap Halve(const InkMap& in) {
     out.width = (in.width + 1) / 2;
     out.height = (in.height + 1) / 2;
     out.ink.assign(static_cast<size_t>(out.width) * out.height, 0);
-    for (int32_t y = 0; y < in.height; ++y) {
-        const uint8_t* src = &in.ink[static_cast<size_t>(y) * in.width];
-        uint8_t* dst = &out.ink[static_cast<size_t>(y / 2) * out.width];
-        for (int32_t x = 0; x < in.width; ++x) dst[x / 2] |= src[x];
+    // The two rows ORed, then pairs of bytes ORed eight at a time in
+    // 16-bit lanes (the map's bytes are 0 or 1).
+    std::vector<uint8_t> both(static_cast<size_t>(out.width) * 2 + 16, 0);
+    for (int32_t yo = 0; yo < out.height; ++yo) {
+        const uint8_t* a = &in.ink[static_cast<size_t>(2 * yo) * in.width];
+        const uint8_t* b = 2 * yo + 1 < in.height ? a + in.width : a;
+        for (int32_t x = 0; x < in.width; ++x) both[x] = a[x] | b[x];
+        uint8_t* dst = &out.ink[static_cast<size_t>(yo) * out.width];
+        int32_t xo = 0;
+        for (; xo + 8 <= out.width; xo += 8) {
+            Words8 pairs;
+            std::memcpy(&pairs, &both[2 * static_cast<size_t>(xo)], sizeof pairs);
+            const Bytes8 v = __builtin_convertvector((pairs | pairs >> 8) & 1, Bytes8);
+            std::memcpy(dst + xo, &v, sizeof v);
+        }
+        for (; xo < out.width; ++xo) dst[xo] = both[2 * xo] | both[2 * xo + 1];
     }
     return out;
 }
 
-// The ink counts of the map's rows within vertical strips.
+// The ink counts of the map's rows within vertical strips. Each strip's
+// counts sit between zero rows (kLead before, the rest of the stride after),
+// so that the profile reads its neighbours and whole blocks of rows past
+// its ends without tests.
+constexpr int32_t kLead = 4;
+constexpr int32_t kBlock = 8;
 struct Strips {
     int32_t count = 0;
     int32_t height = 0;
-    std::vector<uint16_t> rows;  // count x height
+    size_t stride = 0;           // height + kLead + trailing zero rows
+    std::vector<uint16_t> rows;  // count x stride
     std::vector<double> centre;  // strip centre, from the map's centre
     std::vector<int32_t> first;  // the strip's first row with ink (height when none)
     std::vector<int32_t> end;    // one past its last row with ink
     double reach = 0;            // largest |centre|
+    const uint16_t* Counts(int32_t k) const {
+        return rows.data() + static_cast<size_t>(k) * stride + kLead;
+    }
 };
 
 Strips MakeStrips(const InkMap& map) {
     Strips st;
     st.count = (map.width + kStripWidth - 1) / kStripWidth;
     st.height = map.height;
-    st.rows.assign(static_cast<size_t>(st.count) * map.height, 0);
+    st.stride = static_cast<size_t>(map.height) + kLead + 2 * kBlock;
+    st.rows.assign(static_cast<size_t>(st.count) * st.stride, 0);
+    // Whole strips add their eight 0/1 bytes at once: the top byte of the
+    // product is their sum.
+    static_assert(kStripWidth == 8);
+    const int32_t whole = map.width / kStripWidth;
     for (int32_t y = 0; y < map.height; ++y) {
         const uint8_t* src = &map.ink[static_cast<size_t>(y) * map.width];
-        for (int32_t x = 0; x < map.width; ++x)
-            st.rows[static_cast<size_t>(x / kStripWidth) * map.height + y] += src[x];
+        uint16_t* out = st.rows.data() + kLead + y;
+        for (int32_t k = 0; k < whole; ++k) {
+            uint64_t bytes;
+            std::memcpy(&bytes, src + k * kStripWidth, sizeof bytes);
+            out[static_cast<size_t>(k) * st.stride] =
+                static_cast<uint16_t>((bytes * 0x0101010101010101ull) >> 56);
+        }
+        for (int32_t x = whole * kStripWidth; x < map.width; ++x)
+            out[static_cast<size_t>(whole) * st.stride] += src[x];
     }
     for (int32_t k = 0; k < st.count; ++k) {
         const double c = k * kStripWidth +
                          std::min(kStripWidth, map.width - k * kStripWidth) / 2.0 - map.width / 2.0;
         st.centre.push_back(c);
-        const uint16_t* rows = &st.rows[static_cast<size_t>(k) * st.height];
+        const uint16_t* rows = st.Counts(k);
         int32_t first = 0, end = st.height;
         while (first < end && rows[first] == 0) ++first;
         while (end > first && rows[end - 1] == 0) --end;
@@ -197,32 +313,53 @@ Strips MakeStrips(const InkMap& map) {
     return st;
 }
 
-// Sums the strips along slope `degrees` into `profile` (in 1/256 of a pixel,
-// each strip split linearly between the two rows its shift falls between).
+// Eight rows of counts and of the profile, as vectors: a weighted sum of
+// three neighbouring counts stays below 2^16 (a count is at most the strip
+// width, the weights add up to 256).
+using Counts8 = uint16_t __attribute__((vector_size(16)));
+using Sums8 = int32_t __attribute__((vector_size(32)));
+
+inline Counts8 LoadCounts(const uint16_t* c) {
+    Counts8 v;
+    std::memcpy(&v, c, sizeof v);
+    return v;
+}
+
+// Sums the strips along slope `degrees` into `profile` (in 1/256 of a pixel).
 void Profile(const Strips& st, int32_t firstStrip, int32_t endStrip, double degrees,
              std::vector<int32_t>& profile) {
     const double t = std::tan(degrees * kRadian);
     const int32_t pad = static_cast<int32_t>(std::ceil(st.reach * std::fabs(t))) + 4;
-    profile.assign(static_cast<size_t>(st.height + 2 * pad + 2), 0);
+    // The last block of a strip may reach a block past its last row.
+    profile.assign(static_cast<size_t>(st.height + 2 * pad + 2 + kBlock), 0);
     for (int32_t k = firstStrip; k < endStrip; ++k) {
-        // A line y = y0 + x t lands in row y0 for every strip. Each strip
-        // is also moved by its own fixed part of a row, so that the profile
-        // is blurred alike at every slope: without it the level slope,
-        // where every strip falls on whole rows, would look sharpest.
-        const double jitter = std::fmod(k * 0.6180339887, 1.0) - 0.5;
-        const double shift = pad - st.centre[k] * t + jitter;
-        const auto d = static_cast<int32_t>(std::floor(shift));
-        const auto fr = static_cast<int32_t>(std::lround((shift - d) * 256.0));
-        // Only the strip's rows with ink; row y takes its own count and the
-        // one above it, so that no row is written twice in a pass.
+        // A line y = y0 + x t lands in row y0 for every strip. The strip is
+        // spread over the three rows about its shift with the weights of a
+        // quadratic B-spline, whose spread is the same whatever the shift's
+        // fraction: the profile is blurred alike at every slope, so the
+        // level slope, where every strip falls on whole rows, gains nothing
+        // (a plain split between two rows would blur it least).
+        const double shift = pad - st.centre[k] * t;
+        const auto d = static_cast<int32_t>(std::floor(shift + 0.5));
+        const double f = shift - d;  // -0.5 .. 0.5
+        const auto above = static_cast<uint16_t>(std::lround((0.5 - f) * (0.5 - f) * 128.0));
+        const auto below = static_cast<uint16_t>(std::lround((0.5 + f) * (0.5 + f) * 128.0));
+        const auto centre = static_cast<uint16_t>(256 - above - below);
+        // Only the strip's rows with ink and one on either side; row y of
+        // the profile gathers the strip's rows y - 1, y and y + 1, so that
+        // no row is written twice in a pass.
         const int32_t first = st.first[k], end = st.end[k];
         if (first == end) continue;
         int32_t* p = profile.data() + d;
-        const uint16_t* c = &st.rows[static_cast<size_t>(k) * st.height];
-        const int32_t wa = 256 - fr;
-        p[first] += c[first] * wa;
-        for (int32_t y = first + 1; y < end; ++y) p[y] += c[y] * wa + c[y - 1] * fr;
-        p[end] += c[end - 1] * fr;
+        const uint16_t* c = st.Counts(k);
+        for (int32_t y = first - 1; y <= end; y += kBlock) {
+            const Counts8 sum = LoadCounts(c + y - 1) * below + LoadCounts(c + y) * centre +
+                                LoadCounts(c + y + 1) * above;
+            Sums8 out;
+            std::memcpy(&out, p + y, sizeof out);
+            out += __builtin_convertvector(sum, Sums8);
+            std::memcpy(p + y, &out, sizeof out);
+        }
     }
 }
 
@@ -232,13 +369,18 @@ void Profile(const Strips& st, int32_t firstStrip, int32_t endStrip, double degr
 // slope towards the one that joins their lines.
 double Sharpness(const Strips& st, double degrees, std::vector<int32_t>& profile,
                  int32_t parts = 2) {
+    // Parts 3: the whole width and the halves, summed.
+    if (parts == 3) return Sharpness(st, degrees, profile, 1) + Sharpness(st, degrees, profile, 2);
     double sum = 0;
     for (int32_t part = 0; part < parts; ++part) {
         Profile(st, part * st.count / parts, (part + 1) * st.count / parts, degrees, profile);
+        // Exact in 64 bits: a difference is below 2^20.
+        int64_t squares = 0;
         for (size_t i = 1; i < profile.size(); ++i) {
-            const double diff = profile[i] - profile[i - 1];
-            sum += diff * diff;
+            const int64_t diff = profile[i] - profile[i - 1];
+            squares += diff * diff;
         }
+        sum += static_cast<double>(squares);
     }
     return sum;
 }
@@ -314,8 +456,16 @@ PageSkew MeasurePageSkew(const RasterImage& page, double rangeDegrees) {
     const auto factor =
         std::clamp(static_cast<int32_t>(std::lround(page.GetWidth() / kFineMapWidth)), 1, 8);
     const InkMap fine = ReducedInkMap(page, factor);
+    // The map's bytes are 0 or 1: the top byte of the product of eight of
+    // them is their sum.
     int64_t inkCount = 0;
-    for (uint8_t v : fine.ink) inkCount += v;
+    size_t i = 0;
+    for (; i + 8 <= fine.ink.size(); i += 8) {
+        uint64_t bytes;
+        std::memcpy(&bytes, &fine.ink[i], sizeof bytes);
+        inkCount += static_cast<int64_t>((bytes * 0x0101010101010101ull) >> 56);
+    }
+    for (; i < fine.ink.size(); ++i) inkCount += fine.ink[i];
     const double inkShare = static_cast<double>(inkCount) / static_cast<double>(fine.ink.size());
     if (inkShare < 0.001) {
         result.reason = "the page holds almost no ink";
@@ -327,10 +477,6 @@ PageSkew MeasurePageSkew(const RasterImage& page, double rangeDegrees) {
     }
     const InkMap coarse = fine.width >= 800 ? Halve(fine) : fine;
     const Strips coarseStrips = MakeStrips(coarse), fineStrips = MakeStrips(fine);
-    // The search scores the halves of the page apart, so that columns whose
-    // lines do not meet cannot pull it; on a wide page the last step scores
-    // the whole width, which resolves the slope twice as finely.
-    const int32_t lastParts = fine.width >= 1000 ? 1 : 2;
 
     // The coarse step turns a line end by about three and a half coarse pixels,
     // less than the height of a line at that scale.
@@ -363,11 +509,26 @@ PageSkew MeasurePageSkew(const RasterImage& page, double rangeDegrees) {
            (peaks.size() > 1 && scores[static_cast<size_t>(peaks.back())] <
                                     0.8 * scores[static_cast<size_t>(peaks[0])]))
         peaks.pop_back();
+    // The search scores the halves of the page apart, so that columns whose
+    // lines do not meet cannot pull it. On a wide page the last step scores
+    // the whole width, which resolves the slope twice as finely. On a narrow
+    // page the half lines are too short to settle the slope alone: where the
+    // lines of the halves meet (the whole width is much sharper than the
+    // halves apart at the best coarse slope) the whole width joins both
+    // fine steps.
+    int32_t refineParts = 2, lastParts = 1;
+    if (fine.width < 1000) {
+        const double slope = (peaks.front() - steps) * step;
+        const bool linesMeet = Sharpness(fineStrips, slope, profile, 1) >=
+                               1.5 * Sharpness(fineStrips, slope, profile, 2);
+        refineParts = lastParts = linesMeet ? 3 : 2;
+    }
     // Each peak is refined on the fine map, the best of them once more at
     // a finer step.
     Peak best{0, -1};
     for (int32_t i : peaks) {
-        const Peak peak = Refine(fineStrips, (i - steps) * step, 1.5 * step, 0.1, profile);
+        const Peak peak =
+            Refine(fineStrips, (i - steps) * step, 1.5 * step, 0.1, profile, refineParts);
         if (peak.score > best.score) best = peak;
     }
     best = Refine(fineStrips, best.degrees, 0.1, 0.025, profile, lastParts);

@@ -1,6 +1,6 @@
 // Turning a page level: every depth keeps its size, depth, palette and
 // resolution and gets paper-coloured corners; the 1-bit shear path and the
-// grey bilinear path match their plain per-pixel definitions.
+// grey and colour bilinear paths match their plain per-pixel definitions.
 #include "image/skew_turn.h"
 
 #include <gtest/gtest.h>
@@ -109,6 +109,30 @@ TEST(SkewTurn, ShearsMatchTheirPerPixelDefinition) {
         const RasterImage expected = ShearByAccessors(grey, angle, paper.index);
         ASSERT_TRUE(TurnToLevel(grey, angle, paper));
         EXPECT_TRUE(SamePixels(grey, expected)) << "grey " << angle;
+
+        // A colour page turns as each of its channels would alone, as grey.
+        RasterImage colour = RandomImage(W, H, 24, 29);
+        const uint8_t paperBgr[3] = {200, 90, 40};
+        RasterImage channels[3] = {RasterImage(W, H, 8), RasterImage(W, H, 8),
+                                   RasterImage(W, H, 8)};
+        for (int32_t y = 0; y < H; ++y)
+            for (int32_t x = 0; x < W; ++x)
+                for (int32_t c = 0; c < 3; ++c)
+                    channels[c].SetPixelIndex(x, y,
+                                              colour.RowPtr(static_cast<uint32_t>(y))[3 * x + c]);
+        PaperTone colourPaper;
+        colourPaper.colour = RgbQuad{paperBgr[0], paperBgr[1], paperBgr[2], 0};
+        ASSERT_TRUE(TurnToLevel(colour, angle, colourPaper));
+        int32_t wrong = 0;
+        for (int32_t c = 0; c < 3; ++c) {
+            channels[c].SetGrayPalette();
+            const RasterImage alone = ShearByAccessors(channels[c], angle, paperBgr[c]);
+            for (int32_t y = 0; y < H; ++y)
+                for (int32_t x = 0; x < W; ++x)
+                    wrong += colour.RowPtr(static_cast<uint32_t>(y))[3 * x + c] !=
+                             alone.GetPixelIndex(x, y);
+        }
+        EXPECT_EQ(wrong, 0) << "colour " << angle;
     }
 }
 
