@@ -103,7 +103,7 @@ def main():
                 continue
             grey = os.path.join(work, name + ".png")
             run([MAGICK, src, "-colorspace", "Gray", "-depth", "8", grey])
-            typed = os.path.join(ROOT, "bench", "clean_truth", name + ".txt")
+            typed = os.path.join(ROOT, "bench", "clean_truth", os.path.splitext(name)[0] + ".txt")
             if os.path.exists(typed):
                 with open(typed, encoding="utf-8") as f:
                     scan_truth = words(f.read())
