@@ -21,30 +21,53 @@ namespace {
 constexpr int32_t kDefaultSpeckleSize = 20;
 constexpr double kSmallestTurnDegrees = 0.05;
 
-// Counts, and clears, the 8-connected components of set bits.
-int32_t CountComponents(std::vector<uint8_t>& bits, int32_t rowBytes, int32_t width,
-                        int32_t height) {
+// Goes through the 8-connected components of `erased` (clearing them as it
+// goes). A component with ink of `kept` within `guard` pixels of its box is
+// punctuation or the dot of an i beside its letter, not a speck on the
+// paper: its pixels go back into `kept`. Returns the number of components
+// that stay erased.
+int32_t KeepSpecksNearInk(std::vector<uint8_t>& erased, std::vector<uint8_t>& kept,
+                          int32_t rowBytes, int32_t width, int32_t height, int32_t guard) {
     int32_t count = 0;
-    std::vector<int64_t> stack;
-    auto at = [&](int32_t y) { return bits.data() + static_cast<size_t>(y) * rowBytes; };
+    std::vector<int64_t> stack, pixels;
+    auto at = [&](std::vector<uint8_t>& bits, int32_t y) {
+        return bits.data() + static_cast<size_t>(y) * rowBytes;
+    };
     for (int32_t y = 0; y < height; ++y) {
-        for (int32_t x = bit_rows::NextSetBit(at(y), 0, width - 1); x >= 0;
-             x = bit_rows::NextSetBit(at(y), x, width - 1)) {
-            ++count;
+        for (int32_t x = bit_rows::NextSetBit(at(erased, y), 0, width - 1); x >= 0;
+             x = bit_rows::NextSetBit(at(erased, y), x, width - 1)) {
+            int32_t left = x, right = x, top = y, bottom = y;
+            pixels.clear();
             stack.push_back(static_cast<int64_t>(y) * width + x);
-            bit_rows::FillBits(at(y), x, x, false);
+            bit_rows::FillBits(at(erased, y), x, x, false);
             while (!stack.empty()) {
                 const int64_t p = stack.back();
                 stack.pop_back();
+                pixels.push_back(p);
                 const auto py = static_cast<int32_t>(p / width),
                            pxl = static_cast<int32_t>(p % width);
+                left = std::min(left, pxl), right = std::max(right, pxl);
+                top = std::min(top, py), bottom = std::max(bottom, py);
                 for (int32_t ny = std::max(0, py - 1); ny <= std::min(height - 1, py + 1); ++ny)
                     for (int32_t nx = std::max(0, pxl - 1); nx <= std::min(width - 1, pxl + 1);
                          ++nx)
-                        if (bit_rows::TestBit(at(ny), nx)) {
-                            bit_rows::FillBits(at(ny), nx, nx, false);
+                        if (bit_rows::TestBit(at(erased, ny), nx)) {
+                            bit_rows::FillBits(at(erased, ny), nx, nx, false);
                             stack.push_back(static_cast<int64_t>(ny) * width + nx);
                         }
+            }
+            bool nearInk = false;
+            const int32_t x0 = std::max(0, left - guard), x1 = std::min(width - 1, right + guard);
+            for (int32_t ny = std::max(0, top - guard);
+                 !nearInk && ny <= std::min(height - 1, bottom + guard); ++ny)
+                nearInk = bit_rows::NextSetBit(at(kept, ny), x0, x1) >= 0;
+            if (!nearInk) {
+                ++count;
+                continue;
+            }
+            for (const int64_t p : pixels) {
+                const auto py = static_cast<int32_t>(p / width), pxl = static_cast<int32_t>(p % width);
+                bit_rows::FillBits(at(kept, py), pxl, pxl, true);
             }
         }
     }
@@ -115,13 +138,17 @@ int32_t RemoveSpecks(RasterImage& page, int32_t speckleSize) {
         dst[used - 1] &= lastMask;
     }
     std::vector<uint8_t> erased = ink;
-    Despeckle(ink.data(), width, height, speckleSize > 0 ? speckleSize : kDefaultSpeckleSize);
+    const int32_t size = speckleSize > 0 ? speckleSize : kDefaultSpeckleSize;
+    Despeckle(ink.data(), width, height, size);
     bool changed = false;
     for (size_t i = 0; i < erased.size(); ++i) {
         erased[i] = static_cast<uint8_t>(erased[i] & ~ink[i]);
         changed |= erased[i] != 0;
     }
     if (!changed) return 0;
+    const int32_t removed =
+        KeepSpecksNearInk(erased, ink, rowBytes, width, height, std::max(1, size / 10));
+    if (removed == 0) return 0;
     for (int32_t y = 0; y < height; ++y) {
         uint8_t* dst = page.RowPtr(static_cast<uint32_t>(height - 1 - y));
         const uint8_t* src = ink.data() + static_cast<size_t>(y) * rowBytes;
@@ -129,7 +156,7 @@ int32_t RemoveSpecks(RasterImage& page, int32_t speckleSize) {
             dst[i] = inkIsOne ? src[i] : static_cast<uint8_t>(~src[i]);
         dst[used - 1] &= lastMask;
     }
-    return CountComponents(erased, rowBytes, width, height);
+    return removed;
 }
 
 void CleanBeforeOrient(const ToolOptions& options, RasterImage& page, CleanRecord& record) {

@@ -23,6 +23,8 @@ struct CleanRecord {
     double skewDegrees = 0.0;
     bool turned = false;
     int32_t specks = -1;  // -1: the result was not black and white
+    // Whether a step before the user's options changed the page.
+    bool Changed() const { return border.Found() || flattened || turned; }
 };
 
 // Border removal, flattening (grey and colour pages, unless -flatten runs
@@ -37,7 +39,9 @@ void CleanStraighten(const ToolOptions& options, RasterImage& page, CleanRecord&
 void CleanAfterConversion(const ToolOptions& options, RasterImage& page, CleanRecord& record);
 
 // Erases the specks of a 1-bit page (ink is the darker palette entry) and
-// returns how many were erased; 0 for other depths.
+// returns how many were erased; 0 for other depths. A speck within a tenth
+// of the speck size (at least a pixel) of other ink is kept: on a page of
+// small type that is a full stop, a comma or the dot of an i.
 int32_t RemoveSpecks(RasterImage& page, int32_t speckleSize);
 
 }  // namespace sheetmend

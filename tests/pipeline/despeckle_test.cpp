@@ -2,7 +2,9 @@
 
 #include <random>
 
+#include "image/raster_image.h"
 #include "pipeline/clean_page.h"
+#include "pipeline/clean_pass.h"
 #include "tests/support/text_page.h"
 
 namespace sheetmend {
@@ -231,6 +233,35 @@ TEST(Despeckle, FastPathMatchesThePixelDefinition) {
             EXPECT_GT(page.InkCount(), 0);
         }
     }
+}
+
+// The speck removal of -clean keeps a speck that lies within a tenth of the
+// speck size of other ink (a full stop or the dot of an i beside its
+// letter), and erases specks that lie farther off, alone or in pairs.
+TEST(CleanSpecks, KeepsDotsBesideInk) {
+    struct Dot {
+        int32_t x, y;
+        bool kept;
+    };
+    // A 12 x 30 stem at (100, 100); 2 x 2 dots. Size 20: the guard is 2
+    // pixels, so a gap of one pixel keeps a dot and a gap of two does not.
+    const Dot dots[] = {
+        {113, 110, true},   // one pixel of paper right of the stem
+        {105, 97, true},    // one above it, like an i's dot
+        {114, 120, false},  // two right of it
+        {300, 300, false},  // alone on the paper
+        {400, 300, false},  // a pair of specks, one pixel apart
+        {403, 300, false},
+    };
+    testing::BitPage page(600, 500);
+    page.Fill(100, 100, 12, 30);
+    for (const Dot& d : dots) page.Fill(d.x, d.y, 2, 2);
+    RasterImage image = testing::BitPageImage(page);
+    EXPECT_EQ(RemoveSpecks(image, 20), 4);
+    const testing::BitPage got = testing::InkOfImage(image);
+    for (const Dot& d : dots) EXPECT_EQ(got.Ink(d.x, d.y), d.kept) << d.x << ", " << d.y;
+    EXPECT_TRUE(got.Ink(100, 100));
+    EXPECT_EQ(got.InkCount(), 12 * 30 + 2 * 4);
 }
 
 }  // namespace
