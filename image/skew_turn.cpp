@@ -146,22 +146,8 @@ void ShearColumns(const RasterImage& src, RasterImage& dst, double k, uint8_t pa
     }
 }
 
-// The shift of a tone shear split into whole pixels and a weight out of
-// 256 for the next pixel.
-struct SubShift {
-    int64_t whole;
-    uint32_t weight;
-};
-SubShift SplitShift(double shift) {
-    const double whole = std::floor(shift);
-    SubShift s{static_cast<int64_t>(whole),
-               static_cast<uint32_t>(std::lround((shift - whole) * 256))};
-    if (s.weight == 256) ++s.whole, s.weight = 0;
-    return s;
-}
-
-// out = a and b mixed with b's weight out of 256, eight bytes at a time
-// in 16-bit lanes (a lane holds at most 255 * 256 + 128).
+// Eight bytes widened to 16-bit lanes (a lane of a blend holds at most
+// 255 * 256 + 128) and narrowed back.
 using Bytes8 = uint8_t __attribute__((vector_size(8)));
 using Lanes8 = uint16_t __attribute__((vector_size(16)));
 
@@ -197,18 +183,8 @@ inline void Mix16(uint8_t* out, const uint8_t* a, const uint8_t* b, __m128i wbLo
 }
 #endif
 
-void MixRow(uint8_t* out, const uint8_t* a, const uint8_t* b, uint32_t weight, size_t n) {
-    const auto wb = static_cast<uint16_t>(weight), wa = static_cast<uint16_t>(256 - weight);
-    size_t j = 0;
-#if defined(__SSE2__)
-    const __m128i w = _mm_set1_epi16(static_cast<int16_t>(wb));
-    for (; j + 16 <= n; j += 16) Mix16(out + j, a + j, b + j, w, w);
-#endif
-    for (; j + 8 <= n; j += 8) Narrow(out + j, Widen(a + j) * wa + Widen(b + j) * wb + 128);
-    for (; j < n; ++j) out[j] = static_cast<uint8_t>((wa * a[j] + wb * b[j] + 128) >> 8);
-}
-
-// The same with a weight of its own for every byte.
+// out = a and b mixed byte by byte, each with its own weight for b out of
+// 256.
 void MixRowWeighted(uint8_t* out, const uint8_t* a, const uint8_t* b, const uint16_t* weight,
                     size_t n) {
     size_t j = 0;
@@ -226,116 +202,134 @@ void MixRowWeighted(uint8_t* out, const uint8_t* a, const uint8_t* b, const uint
         out[j] = static_cast<uint8_t>(((256u - weight[j]) * a[j] + weight[j] * b[j] + 128) >> 8);
 }
 
-// Tone pages (8-bit grey, 24-bit colour) take the same three shears as
-// 1-bit pages, each sampling linearly between the two pixels its shift
-// falls between, with fixed-point weights out of 256: rows by k1, columns by
-// k2, rows by k1 again. A weight per row (or per column) makes each shear a
-// plain loop over bytes.
+// Tone pages (8-bit grey, 24-bit colour) are turned in two passes that
+// each sample linearly once, so that every pixel is blended once across and
+// once along the page, as a bilinear turn blends it (three shears would
+// blend it twice across, and soften small type that a threshold then
+// merges). With c = cos b, s = sin b and t = tan b, the first pass makes
+//   I(x, R) = source(cx + (x - cx) / c - (R - cr) t, R)
+// along each row, and the second
+//   destination(x, r) = I(x, cr + (x - cx) s + (r - cr) c)
+// along each column; together they read the source at the turned point of
+// Mapping.
 //
-// The three shears run in one pass down the page, in place: a destination
-// row of the column shear reads the first shear's rows within the reach of
-// its column shifts, which are made on demand from the page's rows (not yet
-// overwritten, as they lie at or below the row being written) and kept in a
-// ring; the column shear's row is then sheared along the row straight into
-// the page. No second page is needed, and every byte is read and written
-// about once.
-class ToneTurner {
+// Both passes sample row r at base(r) + x * step, counted in 1/256 of a
+// pixel: the base is rounded once per row and x * step once per page, so
+// the weights and the runs of pixels that read the same two neighbours
+// depend only on the base's fraction. Each of the 256 fractions gets its
+// pattern when a row first needs it, and every row is then blended as a
+// few runs of bytes.
+class TonePass {
   public:
-    ToneTurner(RasterImage& page, double k1, double k2, const uint8_t* paper, uint32_t channels)
-        : page_(page),
-          W_(page.GetWidth()),
-          H_(page.GetHeight()),
-          channels_(channels),
-          rowBytes_(static_cast<size_t>(W_) * channels),
-          k1_(k1),
-          cr_((H_ - 1) / 2.0) {
-        // Rows: the padded copy of a row reaches past the largest shift.
-        const auto reach = static_cast<size_t>(std::ceil(std::fabs(k1) * cr_)) + 2;
-        margin_ = std::min<size_t>(reach, W_ + 2) * channels;
-        padded_.resize(rowBytes_ + 2 * margin_ + channels);
-        for (size_t j = 0; j < padded_.size(); ++j) padded_[j] = paper[j % channels];
-        // Columns: runs of equal whole shift, each byte with its weight.
-        const double cx = (W_ - 1) / 2.0;
-        weight_.resize(rowBytes_);
-        paperRow_.resize(rowBytes_);
-        for (uint32_t x = 0; x < W_; ++x) {
-            const SubShift sh = SplitShift(k2 * (x - cx));
-            for (uint32_t c = 0; c < channels; ++c) {
-                weight_[static_cast<size_t>(x) * channels + c] = static_cast<uint16_t>(sh.weight);
-                paperRow_[static_cast<size_t>(x) * channels + c] = paper[c];
-            }
-            if (runs_.empty() || runs_.back().whole != sh.whole)
-                runs_.push_back({sh.whole, static_cast<size_t>(x) * channels, 0});
-            runs_.back().end = static_cast<size_t>(x + 1) * channels;
-        }
-        // Destination row r reads the first shear's rows r + low .. r + high.
-        for (const Run& run : runs_) {
-            low_ = std::min(low_, run.whole);
-            high_ = std::max(high_, run.whole + 1);
-        }
-        ringRows_ = static_cast<size_t>(high_ - low_ + 1);
+    // `relative`: the whole part counts from x (the row pass, whose step is
+    // about one pixel) rather than from 0 (the column pass).
+    TonePass(uint32_t width, uint32_t channels, double step, bool relative)
+        : width_(width), channels_(channels), relative_(relative), offsets_(width) {
+        for (uint32_t x = 0; x < width; ++x) offsets_[x] = std::llround(256.0 * x * step);
     }
 
-    void Turn() {
-        ring_.resize(ringRows_ * rowBytes_);
-        const auto H = static_cast<int64_t>(H_);
-        int64_t made = 0;  // the first shear's rows made so far
-        for (int64_t r = 0; r < H; ++r) {
-            for (; made < H && made <= r + high_; ++made)
-                ShearRow(page_.RowPtr(static_cast<uint32_t>(made)), Slot(made), made);
-            // The column shear writes into the padded row that the last
-            // shear reads.
-            uint8_t* mid = padded_.data() + margin_;
-            for (const Run& run : runs_) {
-                const uint8_t* a = RowOrPaper(r + run.whole);
-                const uint8_t* b = RowOrPaper(r + run.whole + 1);
-                MixRowWeighted(mid + run.begin, a + run.begin, b + run.begin,
-                               weight_.data() + run.begin, run.end - run.begin);
-            }
-            ShearPadded(page_.RowPtr(static_cast<uint32_t>(r)), r);
-        }
+    struct Run {
+        int64_t whole;  // pixels from the row's whole base (and from x when relative)
+        size_t begin, end;  // bytes
+    };
+    struct Pattern {
+        std::vector<uint16_t> weight;  // of the second pixel, out of 256, per byte
+        std::vector<Run> runs;
+    };
+
+    // Position `base` (pixels) as its whole part and the pattern of its fraction.
+    const Pattern& For(double base, int64_t& whole) {
+        const int64_t steps = std::llround(base * 256.0);
+        whole = steps >> 8;
+        Pattern& p = patterns_[steps & 0xFF];
+        if (p.weight.empty()) Make(p, steps & 0xFF);
+        return p;
     }
 
   private:
-    struct Run {
-        int64_t whole;
-        size_t begin, end;  // bytes
+    void Make(Pattern& p, int64_t fraction) {
+        p.weight.resize(static_cast<size_t>(width_) * channels_);
+        for (uint32_t x = 0; x < width_; ++x) {
+            const int64_t at = fraction + offsets_[x];
+            const int64_t whole = (at >> 8) - (relative_ ? x : 0);
+            for (uint32_t k = 0; k < channels_; ++k)
+                p.weight[static_cast<size_t>(x) * channels_ + k] = static_cast<uint16_t>(at & 0xFF);
+            if (p.runs.empty() || p.runs.back().whole != whole)
+                p.runs.push_back({whole, static_cast<size_t>(x) * channels_, 0});
+            p.runs.back().end = static_cast<size_t>(x + 1) * channels_;
+        }
+    }
+
+    const uint32_t width_, channels_;
+    const bool relative_;
+    std::vector<int64_t> offsets_;
+    Pattern patterns_[256];
+};
+
+// The two passes run together down the page, in place: the rows of the
+// first pass are made on demand, each from its page row before that row is
+// overwritten, and kept in a ring as long as a destination row may read
+// them; no second page is needed.
+void ToneTurn(RasterImage& page, double b, const uint8_t* paper, uint32_t channels) {
+    const uint32_t W = page.GetWidth(), H = page.GetHeight();
+    const double c = std::cos(b), s = std::sin(b), t = std::tan(b);
+    const double cx = (W - 1) / 2.0, cr = (H - 1) / 2.0;
+    const size_t rowBytes = static_cast<size_t>(W) * channels;
+    auto acrossBase = [&](int64_t R) { return cx - cx / c - (R - cr) * t; };
+    auto alongBase = [&](int64_t r) { return cr - cx * s + (r - cr) * c; };
+
+    // The first pass reads its row padded with paper as far as any row
+    // reaches beyond the page.
+    const auto margin =
+        static_cast<int64_t>(std::ceil(std::max(std::fabs(acrossBase(0)), std::fabs(acrossBase(H - 1))) +
+                                       W * (1 / c - 1))) + 3;
+    std::vector<uint8_t> padded(rowBytes + 2 * static_cast<size_t>(margin) * channels + channels);
+    for (size_t j = 0; j < padded.size(); ++j) padded[j] = paper[j % channels];
+    // Destination row r reads first-pass rows r + low .. r + high at most
+    // (the offset is linear in x and r, so its corners bound it).
+    double low = 0, high = 0;
+    for (const double r : {0.0, H - 1.0})
+        for (const double x : {0.0, W - 1.0}) {
+            low = std::min(low, alongBase(static_cast<int64_t>(r)) + x * s - r);
+            high = std::max(high, alongBase(static_cast<int64_t>(r)) + x * s - r);
+        }
+    const auto ringRows = static_cast<size_t>(std::ceil(high) - std::floor(low)) + 4;
+    std::vector<uint8_t> ring(ringRows * rowBytes), paperRow(rowBytes);
+    for (size_t j = 0; j < rowBytes; ++j) paperRow[j] = paper[j % channels];
+    auto slot = [&](int64_t R) { return ring.data() + static_cast<size_t>(R) % ringRows * rowBytes; };
+    auto rowOrPaper = [&](int64_t R) {
+        return R >= 0 && R < static_cast<int64_t>(H) ? slot(R) : paperRow.data();
     };
 
-    uint8_t* Slot(int64_t row) {
-        return ring_.data() + static_cast<size_t>(row) % ringRows_ * rowBytes_;
+    TonePass across(W, channels, 1 / c, true), along(W, channels, s, false);
+    int64_t made = 0;
+    for (int64_t r = 0; r < static_cast<int64_t>(H); ++r) {
+        int64_t whole = 0;
+        const TonePass::Pattern& p = along.For(alongBase(r), whole);
+        // Every first-pass row this row reads, and row r itself before it
+        // is overwritten.
+        const int64_t need = std::min<int64_t>(
+            H - 1, std::max(r, whole + std::max(p.runs.front().whole, p.runs.back().whole) + 1));
+        for (; made <= need; ++made) {
+            std::memcpy(padded.data() + margin * channels, page.RowPtr(static_cast<uint32_t>(made)),
+                        rowBytes);
+            int64_t from = 0;
+            const TonePass::Pattern& q = across.For(acrossBase(made), from);
+            uint8_t* out = slot(made);
+            for (const TonePass::Run& run : q.runs) {
+                const int64_t shift = std::clamp<int64_t>(from + run.whole, -margin, margin - 1);
+                const uint8_t* a = padded.data() + (margin + shift) * channels + run.begin;
+                MixRowWeighted(out + run.begin, a, a + channels, q.weight.data() + run.begin,
+                               run.end - run.begin);
+            }
+        }
+        uint8_t* out = page.RowPtr(static_cast<uint32_t>(r));
+        for (const TonePass::Run& run : p.runs)
+            MixRowWeighted(out + run.begin, rowOrPaper(whole + run.whole) + run.begin,
+                           rowOrPaper(whole + run.whole + 1) + run.begin,
+                           p.weight.data() + run.begin, run.end - run.begin);
     }
-    const uint8_t* RowOrPaper(int64_t row) {
-        return row >= 0 && row < static_cast<int64_t>(H_) ? Slot(row) : paperRow_.data();
-    }
-
-    // Row shear: out x = in x + k1 (row - cr).
-    void ShearRow(const uint8_t* in, uint8_t* out, int64_t row) {
-        std::memcpy(padded_.data() + margin_, in, rowBytes_);
-        ShearPadded(out, row);
-    }
-    // The same from the row already in the padded buffer.
-    void ShearPadded(uint8_t* out, int64_t row) {
-        SubShift sh = SplitShift(k1_ * (static_cast<double>(row) - cr_));
-        const auto limit = static_cast<int64_t>(margin_ / channels_);
-        sh.whole = std::clamp<int64_t>(sh.whole, -limit, limit - 1);
-        const uint8_t* a = padded_.data() + static_cast<int64_t>(margin_) + sh.whole * channels_;
-        if (sh.whole == 0 && sh.weight == 0)
-            std::memcpy(out, a, rowBytes_);
-        else
-            MixRow(out, a, a + channels_, sh.weight, rowBytes_);
-    }
-
-    RasterImage& page_;
-    const uint32_t W_, H_, channels_;
-    const size_t rowBytes_;
-    const double k1_, cr_;
-    size_t margin_ = 0, ringRows_ = 1;
-    int64_t low_ = 0, high_ = 0;
-    std::vector<uint8_t> padded_, paperRow_, ring_;
-    std::vector<uint16_t> weight_;
-    std::vector<Run> runs_;
-};
+}
 
 // Luminance of a pixel of any depth, through the palette below 24 bits.
 uint8_t PixelLuminance(const uint8_t* row, uint32_t x, uint32_t bpp, const uint8_t* lum) {
@@ -403,11 +397,11 @@ bool TurnToLevel(RasterImage& page, double skewDegrees, const PaperTone& paper) 
     const uint32_t W = page.GetWidth(), H = page.GetHeight(), bpp = page.GetBpp();
     const Mapping m(skewDegrees, W, H);
     const bool tone = bpp == 24 || (bpp == 8 && page.IsGrayScale());
-    // b = -skew as three shears: rows by -tan(b/2), columns by sin(b), rows
-    // by -tan(b/2) again.
+    // A turn by b = -skew; on 1-bit pages as three shears: rows by
+    // -tan(b/2), columns by sin(b), rows by -tan(b/2) again.
     const double b = -skewDegrees * kRadian, k1 = -std::tan(b / 2), k2 = std::sin(b);
     // The nearest-pixel turn reads a copy of the page and the 1-bit shears
-    // fill a second image; the tone shears work in place (only the alpha
+    // fill a second image; the tone turn works in place (only the alpha
     // plane is copied, for its own turn).
     std::unique_ptr<RasterImage> source;
     if (!tone) {
@@ -424,7 +418,7 @@ bool TurnToLevel(RasterImage& page, double skewDegrees, const PaperTone& paper) 
         if (tone) {
             const uint8_t tonePaper[3] = {bpp == 24 ? paper.colour.blue : paper.index,
                                           paper.colour.green, paper.colour.red};
-            ToneTurner(page, k1, k2, tonePaper, bpp == 24 ? 3 : 1).Turn();
+            ToneTurn(page, b, tonePaper, bpp == 24 ? 3 : 1);
         }
     } catch (const std::bad_alloc&) {
         page.SetLastError("not enough memory to turn the page");

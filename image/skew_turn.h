@@ -1,7 +1,8 @@
 // Turning a page by a small angle to take out its skew, for "-straighten".
 // The page keeps its size, depth, palette, resolution and the rest of its
 // bookkeeping; what the turn uncovers gets the page's own paper colour.
-//  - 8-bit grey and 24-bit colour pages are sampled bilinearly;
+//  - 8-bit grey and 24-bit colour pages are sampled linearly, once across
+//    and once along the page, as a bilinear turn samples them;
 //  - palette pages (4-bit, and 8-bit with a palette other than the grey
 //    ramp) take the nearest pixel, so no colour outside the palette appears;
 //  - 1-bit pages are turned by three shears (horizontal, vertical,
