@@ -65,11 +65,11 @@ def draw_text(path, seed):
 
 def dirty(src, dst, angle, seed, border=True):
     """Turned onto a black bed, a dark frame, and the dust of a dirty
-    photocopy: 16000 specks of one to nine pixels (about 1% of the page), all
+    photocopy: 24000 specks of one to nine pixels (about 2% of the page), all
     below the default speck size."""
     rng = random.Random(seed)
     specks = []
-    for _ in range(16000):
+    for _ in range(24000):
         x, y = rng.randrange(150, 2300), rng.randrange(150, 3350)
         specks += ["-draw", f"circle {x},{y} {x + 1},{y}"]
     cmd = [MAGICK, src, "-background", "black", "-rotate", str(angle), "-gravity", "center",
