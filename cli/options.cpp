@@ -87,7 +87,8 @@ OptionTable BuildOptionTable(ToolOptions& o) {
         {"-clean", kOptionFlag, &o.clean, 0,
          "Clean scanned pages in one pass: paint dark scanner borders and edge shadows paper "
          "colour, flatten grey and colour pages, straighten, then apply the other conversion "
-         "options and remove specks (-specklesize) from black-and-white results"},
+         "options and remove specks (-specklesize) from black-and-white results; with -ocr the "
+         "engine reads the cleaned page"},
         {"-skip", kOptionFlag, &o.skip, 0, "Skip existing output files, don't overwrite it"},
         {"-v", kOptionFlag, &o.version, 0, "Print copyright and version info"},
         {"-h", kOptionFlag, &o.help, 0, "Print usage information"},

@@ -101,16 +101,31 @@ std::string PageToTempFile(RasterImage& page, uint32_t code = kFormatPng) {
     return path;
 }
 
-// The one-bit copy the engine reads when -deskew or -despeckle is given:
-// the conversion of the page, saved as a temporary PNG; "" when it cannot
-// be made (the engine then reads the page as it is).
+// Whether the engine reads the page after the conversion rather than as it
+// is: with -deskew or -despeckle (a one-bit page, cleaned by the external
+// converter), and with the program's own -clean, -straighten or -orient
+// (the page at its own depth unless the conversion options change it: the
+// engine reads the grey edges of strokes better than their threshold).
+bool ConvertsForOcr(const ToolOptions& options) {
+    return options.deskew || options.despeckle || options.clean || options.straighten ||
+           options.orient;
+}
+
+// Converts the page for the engine (see ConvertsForOcr).
+void ConvertForOcr(ToolOptions& options, RasterImage& page) {
+    if (options.deskew || options.despeckle) options.bitcount = 1;
+    ConvertPage(options, page, kFormatPng);
+}
+
+// The copy the engine reads when ConvertsForOcr: the conversion of the
+// page, saved as a temporary PNG; "" when it cannot be made (the engine
+// then reads the page as it is).
 std::string CleanedCopyForOcr(ToolOptions& options, PageInput& in) {
-    options.bitcount = 1;
     const std::string cleaned = MakeTempPath(".png");
     if (cleaned.empty()) return "";
     if (in.source.WholeFile() && !CheckConversionNames(in.source.Path(), cleaned)) return "";
     if (!in.page.IsValid() && !in.Load(LoadReport::kFailedToLoad)) return "";
-    ConvertPage(options, in.page, kFormatPng);
+    ConvertForOcr(options, in.page);
     if (!SaveExplained(in.page, cleaned, kFormatPng)) {
         ConsoleErrorf("[ERROR] Failed to save \"%s\": %s\n", cleaned.c_str(),
                       in.page.GetLastError());
@@ -132,7 +147,7 @@ PageOutcome OcrStep(ToolOptions& options, PageInput& in, const std::string& outp
         RecordWholeFilePage(in);
         // The engine reads the file itself, or the cleaned copy when asked for.
         std::string file = in.source.Path();
-        if (options.deskew || options.despeckle) {
+        if (ConvertsForOcr(options)) {
             const std::string cleaned = CleanedCopyForOcr(options, in);
             if (!cleaned.empty()) file = cleaned;
         }
@@ -141,7 +156,7 @@ PageOutcome OcrStep(ToolOptions& options, PageInput& in, const std::string& outp
     }
     if (!in.Load(LoadReport::kFailedToLoad)) return PageOutcome::kFailed;
     std::string file;
-    if (options.deskew || options.despeckle) {
+    if (ConvertsForOcr(options)) {
         file = CleanedCopyForOcr(options, in);
     } else {
         file = PageToTempFile(in.page);
@@ -163,7 +178,7 @@ bool EngineReadsFile(const std::string& path) {
 
 // "-ocr" for a searchable PDF (or a sidecar text): the engine runs once on
 // the page, the box files are written as for any OCR output, and the page,
-// cleaned first with -deskew or -despeckle, is handed on for writing with its
+// converted first when ConvertsForOcr, is handed on for writing with its
 // words in `text`. An input file of this one page is read by the engine
 // directly unless the page was cleaned. A page the engine failed on is
 // written without text, and the file counts as failed.
@@ -171,11 +186,8 @@ PageOutcome OcrTextStep(ToolOptions& options, PageInput& in, const std::string& 
                         PageText& text, std::vector<std::string>& pageTexts) {
     text.clear();
     if (!in.Load(LoadReport::kFailedToLoad)) return PageOutcome::kFailed;
-    const bool cleaned = options.deskew || options.despeckle;
-    if (cleaned) {
-        options.bitcount = 1;
-        ConvertPage(options, in.page, kFormatPng);
-    }
+    const bool cleaned = ConvertsForOcr(options);
+    if (cleaned) ConvertForOcr(options, in.page);
     const bool direct = !cleaned && in.source.WholeFile() && EngineReadsFile(in.source.Path());
     const std::string file = direct ? in.source.Path() : PageToTempFile(in.page);
     if (file.empty()) return PageOutcome::kWriteAndFailed;

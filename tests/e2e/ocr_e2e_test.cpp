@@ -12,6 +12,7 @@
 
 #include "tests/e2e/e2e_support.h"
 #include "tests/image/codecs_pdf/pdf_test_support.h"
+#include "tests/support/text_page.h"
 
 namespace sheetmend::testing {
 namespace {
@@ -399,6 +400,37 @@ TEST_F(Ocr, DeskewHandsTheEngineAOneBitPageForTheWholeBatch) {
             EXPECT_EQ(other, 0) << name;
         }
         RunShell("rm -f '" + dir.path() + "'/out/*");
+    }
+}
+
+// With the program's own cleaning the engine reads the page cleaned and
+// level, still grey: a page turned 2 degrees with a scanner border on its
+// left, for the box list (-straighten) and for a searchable PDF (-clean).
+TEST_F(Ocr, CleanAndStraightenHandTheEngineTheLevelGreyPage) {
+    const std::string bin = LayOutBinary();
+    WriteScript(bin + "/ocr.exe", kStandInEngine);
+    WriteFileBytes(bin + "/hocr",
+                   std::vector<uint8_t>(kHelloHocr, kHelloHocr + strlen(kHelloHocr)));
+    constexpr int32_t w = 1000, h = 800;
+    const BitPage ink = DrawTurned(w, h, TextLineBoxes(w, h, 8), 2.0 * kDegree);
+    RasterImage dirty = GreyInkPage(ink, 150, [](int32_t x, int32_t) { return x < 60; });
+    SaveOrFail(dirty, dir.File("dirty.png"));
+    for (const auto& [option, output] : {std::pair{"-straighten", "out.txt"}, {"-clean", "out.pdf"}}) {
+        SCOPED_TRACE(option);
+        std::remove((bin + "/count").c_str());
+        const ProgramResult r = RunIn(bin, {"-ocr", option, "dirty.png", output});
+        ASSERT_EQ(r.status, 1) << r.out << r.err;
+        const RasterImage seen = LoadOrFail(bin + "/seen-1");
+        EXPECT_EQ(seen.GetBpp(), 8u);
+        const BitPage got = InkOfImage(seen);
+        const double skew = ProjectionSkew(w, h, [&](int32_t x, int32_t y) {
+            return x >= 100 && got.Ink(x, y);
+        });
+        EXPECT_NEAR(skew / kDegree, 0.0, 0.1);
+        int64_t border = 0;
+        for (int32_t y = 100; y < h - 100; ++y)
+            for (int32_t x = 0; x < 50; ++x) border += got.Ink(x, y);
+        EXPECT_EQ(border == 0, std::string(option) == "-clean") << border;
     }
 }
 
