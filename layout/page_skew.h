@@ -37,6 +37,12 @@ struct PageSkew {
 // The search range used when none is given.
 inline constexpr double kDefaultSkewRangeDegrees = 15.0;
 
+// An angle as the messages print it ("%.2f"): one that rounds to zero
+// shows as 0.00, never as -0.00.
+inline double PrintedDegrees(double degrees) {
+    return degrees > -0.005 && degrees < 0.005 ? 0.0 : degrees;
+}
+
 // Measures the page's skew within +-rangeDegrees (clamped to 0.5 .. 45).
 PageSkew MeasurePageSkew(const RasterImage& page, double rangeDegrees);
 

@@ -66,7 +66,8 @@ int32_t KeepSpecksNearInk(std::vector<uint8_t>& erased, std::vector<uint8_t>& ke
                 continue;
             }
             for (const int64_t p : pixels) {
-                const auto py = static_cast<int32_t>(p / width), pxl = static_cast<int32_t>(p % width);
+                const auto py = static_cast<int32_t>(p / width),
+                           pxl = static_cast<int32_t>(p % width);
                 bit_rows::FillBits(at(kept, py), pxl, pxl, true);
             }
         }
@@ -190,7 +191,8 @@ void CleanAfterConversion(const ToolOptions& options, RasterImage& page, CleanRe
     if (record.turned)
         std::snprintf(angle, sizeof angle, "turned by %.2f degrees", -record.skewDegrees);
     else if (record.measured)
-        std::snprintf(angle, sizeof angle, "level (skew %.2f degrees)", record.skewDegrees);
+        std::snprintf(angle, sizeof angle, "level (skew %.2f degrees)",
+                      PrintedDegrees(record.skewDegrees));
     char specks[48] = "";
     if (record.specks >= 0)
         std::snprintf(specks, sizeof specks, ", %d specks removed", record.specks);

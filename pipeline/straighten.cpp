@@ -35,7 +35,7 @@ bool StraightenPage(const ToolOptions& options, RasterImage& page) {
     }
     if (std::fabs(skew.degrees) < kSmallestTurnDegrees) {
         ConsolePrintf("[Message] Straighten: skew %.2f degrees, page left as it is.\n",
-                      skew.degrees);
+                      PrintedDegrees(skew.degrees));
         return true;
     }
     if (!TurnToLevel(page, skew.degrees, EstimatePaper(page))) {

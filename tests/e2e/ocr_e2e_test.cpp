@@ -415,7 +415,8 @@ TEST_F(Ocr, CleanAndStraightenHandTheEngineTheLevelGreyPage) {
     const BitPage ink = DrawTurned(w, h, TextLineBoxes(w, h, 8), 2.0 * kDegree);
     RasterImage dirty = GreyInkPage(ink, 150, [](int32_t x, int32_t) { return x < 60; });
     SaveOrFail(dirty, dir.File("dirty.png"));
-    for (const auto& [option, output] : {std::pair{"-straighten", "out.txt"}, {"-clean", "out.pdf"}}) {
+    for (const auto& [option, output] :
+         {std::pair{"-straighten", "out.txt"}, {"-clean", "out.pdf"}}) {
         SCOPED_TRACE(option);
         std::remove((bin + "/count").c_str());
         const ProgramResult r = RunIn(bin, {"-ocr", option, "dirty.png", output});
@@ -423,9 +424,8 @@ TEST_F(Ocr, CleanAndStraightenHandTheEngineTheLevelGreyPage) {
         const RasterImage seen = LoadOrFail(bin + "/seen-1");
         EXPECT_EQ(seen.GetBpp(), 8u);
         const BitPage got = InkOfImage(seen);
-        const double skew = ProjectionSkew(w, h, [&](int32_t x, int32_t y) {
-            return x >= 100 && got.Ink(x, y);
-        });
+        const double skew =
+            ProjectionSkew(w, h, [&](int32_t x, int32_t y) { return x >= 100 && got.Ink(x, y); });
         EXPECT_NEAR(skew / kDegree, 0.0, 0.1);
         int64_t border = 0;
         for (int32_t y = 100; y < h - 100; ++y)

@@ -144,6 +144,16 @@ TEST(PageSkew, GreyAndColourPagesAreMeasuredAgainstTheirPaper) {
 
 // Pages without text lines give no trusted angle, each for its reason; a
 // narrower range given by the user excludes a larger skew.
+TEST(PageSkew, PrintedAnglesNeverShowMinusZero) {
+    const std::pair<double, const char*> cases[] = {
+        {-0.0, "0.00"}, {-0.0049, "0.00"}, {0.0049, "0.00"}, {-0.0051, "-0.01"}, {-1.234, "-1.23"}};
+    for (const auto& [degrees, shown] : cases) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%.2f", PrintedDegrees(degrees));
+        EXPECT_STREQ(text, shown) << degrees;
+    }
+}
+
 TEST(PageSkew, PagesWithoutTextLinesAreNotTrusted) {
     std::mt19937 rng(3);
     RasterImage blank(W, H, 8);
