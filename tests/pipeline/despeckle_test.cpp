@@ -235,33 +235,73 @@ TEST(Despeckle, FastPathMatchesThePixelDefinition) {
     }
 }
 
-// The speck removal of -clean keeps a speck that lies within a tenth of the
-// speck size of other ink (a full stop or the dot of an i beside its
-// letter), and erases specks that lie farther off, alone or in pairs.
-TEST(CleanSpecks, KeepsDotsBesideInk) {
+// The speck removal of -clean keeps the specks that belong to text or to a
+// picture: one beside other ink (within a tenth of the speck size), the dot
+// of an i above its stem, a full stop after its letter, the dots of a leader
+// and those of a halftone; it erases specks that lie otherwise, alone, in
+// pairs or in uneven rows.
+TEST(CleanSpecks, KeepsTheDotsOfTextAndPicturesAndErasesDust) {
     struct Dot {
         int32_t x, y;
         bool kept;
     };
-    // A 12 x 30 stem at (100, 100); 2 x 2 dots. Size 20: the guard is 2
-    // pixels, so a gap of one pixel keeps a dot and a gap of two does not.
+    // A 12 x 30 letter at (100, 100), an i's 3 x 30 stem at (300, 100);
+    // 3 x 3 dots; size 20, so the guard is 2.
     const Dot dots[] = {
-        {113, 110, true},   // one pixel of paper right of the stem
-        {105, 97, true},    // one above it, like an i's dot
-        {114, 120, false},  // two right of it
+        {113, 110, true},   // one pixel of paper right of the letter
+        {109, 96, true},    // one above it
+        {116, 127, true},   // four right of its foot: a full stop (within twice its width)
+        {116, 115, false},  // four right of it, higher up
+        {101, 92, false},   // four above it: no stem there
+        {95, 120, false},   // two left of it
+        {300, 94, true},    // three above the stem: the i's dot (within twice its height)
         {300, 300, false},  // alone on the paper
         {400, 300, false},  // a pair of specks, one pixel apart
-        {403, 300, false},
+        {404, 300, false}, {100, 400, true},  // a leader: five dots at gaps of 4
+        {107, 400, true},  {114, 400, true},  {121, 400, true},
+        {128, 400, true},  {200, 400, false},  // a row at gaps of 4 and 7
+        {207, 400, false}, {217, 400, false},
     };
     testing::BitPage page(600, 500);
     page.Fill(100, 100, 12, 30);
-    for (const Dot& d : dots) page.Fill(d.x, d.y, 2, 2);
+    page.Fill(300, 100, 3, 30);
+    int32_t erased = 0, kept = 0;
+    for (const Dot& d : dots) {
+        page.Fill(d.x, d.y, 3, 3);
+        (d.kept ? kept : erased) += 1;
+    }
+    for (int32_t y = 100; y < 115; y += 3)  // a halftone: single pixels 3 apart
+        for (int32_t x = 500; x < 515; x += 3) page.Fill(x, y, 1, 1);
+    // Dust smaller than the type's dots where a full stop would be.
+    page.Fill(100, 200, 12, 30);
+    page.Fill(115, 227, 2, 2);
     RasterImage image = testing::BitPageImage(page);
-    EXPECT_EQ(RemoveSpecks(image, 20), 4);
+    EXPECT_EQ(RemoveSpecks(image, 20), erased + 1);
     const testing::BitPage got = testing::InkOfImage(image);
     for (const Dot& d : dots) EXPECT_EQ(got.Ink(d.x, d.y), d.kept) << d.x << ", " << d.y;
-    EXPECT_TRUE(got.Ink(100, 100));
-    EXPECT_EQ(got.InkCount(), 12 * 30 + 2 * 4);
+    EXPECT_EQ(got.InkCount(), 2 * 12 * 30 + 3 * 30 + 9 * kept + 25);
+}
+
+// Without a speck size, a page whose letters are smaller than the default
+// speck (7 pixels high, 8 to 11 pixels of ink: 75 dpi) keeps them, and the
+// accent over one, and loses only what is far smaller; a size that is given
+// is used as it is.
+TEST(CleanSpecks, SmallLettersAreNotSpecksUnlessTheSizeSaysSo) {
+    testing::BitPage page(400, 200);
+    int32_t letters = 0;
+    for (int32_t row = 0; row < 4; ++row)
+        for (int32_t x = 20; x < 360; x += 20, ++letters) {  // an L, 2 or 5 wide
+            page.Fill(x, 20 + 30 * row, 1, 7);
+            page.Fill(x, 26 + 30 * row, letters % 2 ? 2 : 5, 1);
+        }
+    page.Fill(21, 17, 1, 1);  // an accent two pixels over the first letter
+    const int64_t ink = page.InkCount();
+    page.Fill(200, 150, 1, 1);
+    page.Fill(300, 180, 2, 1);
+    RasterImage image = testing::BitPageImage(page);
+    EXPECT_EQ(RemoveSpecks(image, 0), 2);
+    EXPECT_EQ(testing::InkOfImage(image).InkCount(), ink);
+    EXPECT_EQ(RemoveSpecks(image, 20), letters + 1);
 }
 
 }  // namespace
