@@ -4,7 +4,7 @@
 
 #include "image/raster_image.h"
 #include "pipeline/clean_page.h"
-#include "pipeline/clean_pass.h"
+#include "pipeline/clean_specks.h"
 #include "tests/support/text_page.h"
 
 namespace sheetmend {
