@@ -98,7 +98,7 @@ bool StemBelow(const BitRows& ink, const Box& b) {
     return false;
 }
 
-constexpr int32_t kScreenReach = 6, kScreenCrowd = 4;
+constexpr int32_t kScreenReach = 6, kScreenCrowd = 4, kSparseReach = 12, kSparseCrowd = 8;
 
 // Goes through the components of `erased` (clearing it). A component that
 // belongs to the text is drawn back into `kept`:
@@ -115,8 +115,9 @@ constexpr int32_t kScreenReach = 6, kScreenCrowd = 4;
 //   most four times its size on both sides (the ends of a leader are kept
 //   as the neighbours of the dots inside it);
 // - a dot of a halftone or dithered picture: kScreenCrowd other specks
-//   centred within kScreenReach pixels across and down. Dust, even at 2% of
-//   the page, has one such neighbour in two.
+//   centred within kScreenReach pixels across and down, or, in its light
+//   parts, kSparseCrowd within kSparseReach. Dust, even at 2% of the page,
+//   has one neighbour in two within the first and two within the second.
 // Returns the number of components that stay erased.
 int32_t KeepTextSpecks(std::vector<uint8_t>& erased, std::vector<uint8_t>& kept, int32_t rowBytes,
                        int32_t width, int32_t height, int32_t guard, int32_t dot) {
@@ -170,21 +171,24 @@ int32_t KeepTextSpecks(std::vector<uint8_t>& erased, std::vector<uint8_t>& kept,
         const Box& b = boxes[i];
         const int32_t reach = 4 * std::max(b.Width(), b.Height()) + 4;
         size_t left = SIZE_MAX, right = SIZE_MAX;
-        int32_t leftGap = reach + 1, rightGap = reach + 1, crowd = 0;
+        int32_t leftGap = reach + 1, rightGap = reach + 1, crowd = 0, sparse = 0;
         auto look = [&](size_t o) {
-            crowd += std::abs(centre(o) - centre(i)) <= 2 * kScreenReach;
+            const int32_t across = std::abs(centre(o) - centre(i)),
+                          down = std::abs(middle(o) - middle(i));
+            crowd += across <= 2 * kScreenReach && down <= 2 * kScreenReach;
+            sparse += across <= 2 * kSparseReach;
             if (!like(i, o)) return;
             if (const int32_t gap = b.left - boxes[o].right - 1; gap >= 1 && gap < leftGap)
                 left = o, leftGap = gap;
             if (const int32_t gap = boxes[o].left - b.right - 1; gap >= 1 && gap < rightGap)
                 right = o, rightGap = gap;
         };
-        for (size_t j = k; j-- > 0 && middle(order[j]) >= middle(i) - 2 * kScreenReach;)
+        for (size_t j = k; j-- > 0 && middle(order[j]) >= middle(i) - 2 * kSparseReach;)
             look(order[j]);
-        for (size_t j = k + 1; j < order.size() && middle(order[j]) <= middle(i) + 2 * kScreenReach;
+        for (size_t j = k + 1; j < order.size() && middle(order[j]) <= middle(i) + 2 * kSparseReach;
              ++j)
             look(order[j]);
-        if (crowd >= kScreenCrowd) keep[i] = 1;
+        if (crowd >= kScreenCrowd || sparse >= kSparseCrowd) keep[i] = 1;
         if (left != SIZE_MAX && right != SIZE_MAX && std::abs(leftGap - rightGap) <= 1)
             keep[i] = keep[left] = keep[right] = 1;
     }

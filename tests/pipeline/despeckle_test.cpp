@@ -280,6 +280,20 @@ TEST(CleanSpecks, KeepsTheDotsOfTextAndPicturesAndErasesDust) {
     const testing::BitPage got = testing::InkOfImage(image);
     for (const Dot& d : dots) EXPECT_EQ(got.Ink(d.x, d.y), d.kept) << d.x << ", " << d.y;
     EXPECT_EQ(got.InkCount(), 2 * 12 * 30 + 3 * 30 + 9 * kept + 25);
+
+    // The light part of a halftone: dots about 7 apart, unevenly along the
+    // rows (no leader), with fewer than 4 within 6 pixels but 8 within 12
+    // inside the screen.
+    testing::BitPage light(200, 200);
+    const int32_t shift[] = {0, 4, 1};
+    for (int32_t j = 0; j < 9; ++j)
+        for (int32_t i = 0; i < 9; ++i) light.Fill(40 + 7 * i + shift[i % 3], 40 + 7 * j, 1, 1);
+    image = testing::BitPageImage(light);
+    RemoveSpecks(image, 20);
+    const testing::BitPage screen = testing::InkOfImage(image);
+    for (int32_t j = 3; j < 6; ++j)
+        for (int32_t i = 3; i < 6; ++i)
+            EXPECT_TRUE(screen.Ink(40 + 7 * i + shift[i % 3], 40 + 7 * j)) << i << ", " << j;
 }
 
 // Without a speck size, a page whose letters are smaller than the default
