@@ -37,36 +37,49 @@ struct BitRows {
     }
 };
 
+// A run of set bits on row y, from column a to column b.
+struct InkRun {
+    int32_t y, a, b;
+};
+
 // Takes the 8-connected components of `rows` one by one, clearing them, and
-// calls visit(box, pixels) for each, the pixels as y * width + x.
+// calls visit(box, runs) for each. The fill goes a run at a time, so what it
+// holds grows with the runs of a component, not with its pixels.
 template <class Visit>
 void TakeComponents(const BitRows& rows, Visit visit) {
-    std::vector<int64_t> stack, pixels;
+    std::vector<InkRun> stack, runs;
     const int32_t width = rows.width, height = rows.height;
+    Box box{};
+    // Clears the run of set bits through (x, y) and puts it on the stack.
+    auto take = [&](int32_t x, int32_t y) {
+        uint8_t* row = rows.Row(y);
+        int32_t a = x;
+        while (a > 0 && bit_rows::TestBit(row, a - 1)) --a;
+        const int32_t b = bit_rows::NextClearBit(row, x, width) - 1;
+        bit_rows::FillBits(row, a, b, false);
+        box = {std::min(box.left, a), std::min(box.top, y), std::max(box.right, b),
+               std::max(box.bottom, y)};
+        stack.push_back({y, a, b});
+    };
     for (int32_t y = 0; y < height; ++y) {
         for (int32_t x = bit_rows::NextSetBit(rows.Row(y), 0, width - 1); x >= 0;
              x = bit_rows::NextSetBit(rows.Row(y), x, width - 1)) {
-            Box box{x, y, x, y};
-            pixels.clear();
-            stack.push_back(static_cast<int64_t>(y) * width + x);
-            bit_rows::FillBits(rows.Row(y), x, x, false);
+            box = {x, y, x, y};
+            runs.clear();
+            take(x, y);
             while (!stack.empty()) {
-                const int64_t p = stack.back();
+                const InkRun r = stack.back();
                 stack.pop_back();
-                pixels.push_back(p);
-                const auto py = static_cast<int32_t>(p / width),
-                           pxl = static_cast<int32_t>(p % width);
-                box = {std::min(box.left, pxl), std::min(box.top, py), std::max(box.right, pxl),
-                       std::max(box.bottom, py)};
-                for (int32_t ny = std::max(0, py - 1); ny <= std::min(height - 1, py + 1); ++ny)
-                    for (int32_t nx = std::max(0, pxl - 1); nx <= std::min(width - 1, pxl + 1);
-                         ++nx)
-                        if (bit_rows::TestBit(rows.Row(ny), nx)) {
-                            bit_rows::FillBits(rows.Row(ny), nx, nx, false);
-                            stack.push_back(static_cast<int64_t>(ny) * width + nx);
-                        }
+                runs.push_back(r);
+                const int32_t x0 = std::max(0, r.a - 1), x1 = std::min(width - 1, r.b + 1);
+                for (const int32_t ny : {r.y - 1, r.y + 1}) {
+                    if (ny < 0 || ny >= height) continue;
+                    for (int32_t nx = bit_rows::NextSetBit(rows.Row(ny), x0, x1); nx >= 0;
+                         nx = bit_rows::NextSetBit(rows.Row(ny), nx, x1))
+                        take(nx, ny);
+                }
             }
-            visit(box, pixels);
+            visit(box, runs);
         }
     }
 }
@@ -77,7 +90,7 @@ void TakeComponents(const BitRows& rows, Visit visit) {
 int32_t TextHeight(std::vector<uint8_t> bits, int32_t rowBytes, int32_t width, int32_t height) {
     std::vector<int32_t> heights;
     TakeComponents(BitRows{bits, rowBytes, width, height},
-                   [&](const Box& box, const std::vector<int64_t>&) {
+                   [&](const Box& box, const std::vector<InkRun>&) {
                        if (box.Height() >= 4 && box.Height() <= height / 8)
                            heights.push_back(box.Height());
                    });
@@ -123,16 +136,15 @@ int32_t KeepTextSpecks(std::vector<uint8_t>& erased, std::vector<uint8_t>& kept,
                        int32_t width, int32_t height, int32_t guard, int32_t dot) {
     const BitRows ink{kept, rowBytes, width, height};
     std::vector<Box> boxes;
-    std::vector<int64_t> pixels;
-    std::vector<size_t> firstPixel;
+    std::vector<InkRun> runs;
+    std::vector<size_t> firstRun;
     TakeComponents(BitRows{erased, rowBytes, width, height},
-                   [&](const Box& b, const std::vector<int64_t>& own) {
+                   [&](const Box& b, const std::vector<InkRun>& own) {
                        boxes.push_back(b);
-                       firstPixel.push_back(pixels.size());
-                       pixels.insert(pixels.end(), own.begin(), own.end());
+                       firstRun.push_back(runs.size());
+                       runs.insert(runs.end(), own.begin(), own.end());
                    });
-    firstPixel.push_back(pixels.size());
-    // Whether ink kept so far lies where text would put it for speck i.
+    firstRun.push_back(runs.size());
     // Type of a few pixels is set so tight that its dots have letters all
     // round them.
     const bool tiny = dot < 3;
@@ -152,43 +164,79 @@ int32_t KeepTextSpecks(std::vector<uint8_t>& erased, std::vector<uint8_t>& kept,
     std::vector<uint8_t> keep(boxes.size());
     for (size_t i = 0; i < boxes.size(); ++i) keep[i] = byInk(i);
 
-    // The specks in order of their middle row, then of their left; middles
-    // and centres are kept doubled, in half pixels.
-    std::vector<size_t> order(boxes.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    // Middles and centres are kept doubled, in half pixels.
     auto middle = [&](size_t i) { return boxes[i].top + boxes[i].bottom; };
     auto centre = [&](size_t i) { return boxes[i].left + boxes[i].right; };
+
+    // Screens: the specks counted in a grid of cells as wide as the larger
+    // reach, so each speck looks only at the 3 x 3 cells about it (a dithered
+    // page has millions of specks).
+    constexpr int32_t cell = 2 * kSparseReach + 1;  // half pixels
+    const int32_t cellsX = 2 * width / cell + 1, cellsY = 2 * height / cell + 1;
+    auto cellOf = [&](size_t i) {
+        return static_cast<size_t>(middle(i) / cell) * static_cast<size_t>(cellsX) +
+               static_cast<size_t>(centre(i) / cell);
+    };
+    std::vector<uint32_t> first(static_cast<size_t>(cellsX) * cellsY + 1, 0), inCell(boxes.size());
+    for (size_t i = 0; i < boxes.size(); ++i) ++first[cellOf(i) + 1];
+    for (size_t c = 1; c < first.size(); ++c) first[c] += first[c - 1];
+    std::vector<uint32_t> fill(first.begin(), first.end() - 1);
+    for (size_t i = 0; i < boxes.size(); ++i) inCell[fill[cellOf(i)]++] = static_cast<uint32_t>(i);
+    for (size_t i = 0; i < boxes.size(); ++i) {
+        if (keep[i]) continue;
+        const int32_t cx = centre(i) / cell, cy = middle(i) / cell;
+        int32_t crowd = 0, sparse = 0;
+        for (int32_t y = std::max(0, cy - 1); y <= std::min(cellsY - 1, cy + 1); ++y)
+            for (int32_t x = std::max(0, cx - 1); x <= std::min(cellsX - 1, cx + 1); ++x) {
+                const size_t c = static_cast<size_t>(y) * cellsX + x;
+                for (uint32_t n = first[c]; n < first[c + 1]; ++n) {
+                    const size_t o = inCell[n];
+                    const int32_t across = std::abs(centre(o) - centre(i)),
+                                  down = std::abs(middle(o) - middle(i));
+                    crowd += o != i && across <= 2 * kScreenReach && down <= 2 * kScreenReach;
+                    sparse += o != i && across <= 2 * kSparseReach && down <= 2 * kSparseReach;
+                }
+            }
+        keep[i] = crowd >= kScreenCrowd || sparse >= kSparseCrowd;
+    }
+
+    // Leaders: the specks in order of their middle row, then of their left;
+    // each looks along the rows within a pixel of its own for the nearest
+    // like speck on either side.
+    std::vector<size_t> order(boxes.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
     std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
         return std::pair(middle(a), boxes[a].left) < std::pair(middle(b), boxes[b].left);
     });
-    auto like = [&](size_t a, size_t b) {
-        return std::abs(middle(a) - middle(b)) <= 2 &&
-               std::abs(boxes[a].Width() - boxes[b].Width()) <= 1 &&
-               std::abs(boxes[a].Height() - boxes[b].Height()) <= 1;
-    };
-    for (size_t k = 0; k < order.size(); ++k) {
-        const size_t i = order[k];
+    int32_t widest = 0;
+    for (const Box& b : boxes) widest = std::max(widest, b.Width());
+    for (const size_t i : order) {
         const Box& b = boxes[i];
         const int32_t reach = 4 * std::max(b.Width(), b.Height()) + 4;
         size_t left = SIZE_MAX, right = SIZE_MAX;
-        int32_t leftGap = reach + 1, rightGap = reach + 1, crowd = 0, sparse = 0;
+        int32_t leftGap = reach + 1, rightGap = reach + 1;
         auto look = [&](size_t o) {
-            const int32_t across = std::abs(centre(o) - centre(i)),
-                          down = std::abs(middle(o) - middle(i));
-            crowd += across <= 2 * kScreenReach && down <= 2 * kScreenReach;
-            sparse += across <= 2 * kSparseReach;
-            if (!like(i, o)) return;
+            if (std::abs(boxes[o].Width() - b.Width()) > 1 ||
+                std::abs(boxes[o].Height() - b.Height()) > 1)
+                return;
             if (const int32_t gap = b.left - boxes[o].right - 1; gap >= 1 && gap < leftGap)
                 left = o, leftGap = gap;
             if (const int32_t gap = boxes[o].left - b.right - 1; gap >= 1 && gap < rightGap)
                 right = o, rightGap = gap;
         };
-        for (size_t j = k; j-- > 0 && middle(order[j]) >= middle(i) - 2 * kSparseReach;)
-            look(order[j]);
-        for (size_t j = k + 1; j < order.size() && middle(order[j]) <= middle(i) + 2 * kSparseReach;
-             ++j)
-            look(order[j]);
-        if (crowd >= kScreenCrowd || sparse >= kSparseCrowd) keep[i] = 1;
+        for (int32_t m = middle(i) - 2; m <= middle(i) + 2; ++m) {
+            auto at = std::lower_bound(order.begin(), order.end(), std::pair(m, b.left),
+                                       [&](size_t o, const std::pair<int32_t, int32_t>& key) {
+                                           return std::pair(middle(o), boxes[o].left) < key;
+                                       });
+            for (auto j = at;
+                 j != order.end() && middle(*j) == m && boxes[*j].left - b.right - 1 <= reach; ++j)
+                if (*j != i) look(*j);
+            for (auto j = at; j != order.begin() && middle(*(j - 1)) == m &&
+                              b.left - boxes[*(j - 1)].left <= reach + widest;
+                 --j)
+                if (*(j - 1) != i) look(*(j - 1));
+        }
         if (left != SIZE_MAX && right != SIZE_MAX && std::abs(leftGap - rightGap) <= 1)
             keep[i] = keep[left] = keep[right] = 1;
     }
@@ -203,11 +251,8 @@ int32_t KeepTextSpecks(std::vector<uint8_t>& erased, std::vector<uint8_t>& kept,
             if (back[i] || !(keep[i] || (round > 0 && byInk(i)))) continue;
             keep[i] = back[i] = 1;
             more = true;
-            for (size_t p = firstPixel[i]; p < firstPixel[i + 1]; ++p) {
-                const auto py = static_cast<int32_t>(pixels[p] / width),
-                           pxl = static_cast<int32_t>(pixels[p] % width);
-                bit_rows::FillBits(ink.Row(py), pxl, pxl, true);
-            }
+            for (size_t r = firstRun[i]; r < firstRun[i + 1]; ++r)
+                bit_rows::FillBits(ink.Row(runs[r].y), runs[r].a, runs[r].b, true);
         }
         if (!more) break;
     }
